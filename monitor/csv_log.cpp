@@ -1,0 +1,168 @@
+#include "monitor/csv_log.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <string_view>
+#include <utility>
+
+#include "app/exception.h"
+#include "monitor/read_command.h"
+
+namespace {
+
+// Text is handed to the file in pieces of about this size, so that a header for an absurd
+// device count from the INI file never has to exist in memory as a whole.
+constexpr size_t kWriteChunk = 64 * 1024;
+
+bool WriteAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t written = ::write(fd, data, size);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (written == 0) return false;  // no progress: give up rather than spin
+    data += written;
+    size -= static_cast<size_t>(written);
+  }
+  return true;
+}
+
+// One open-append-close of the log file.
+class AppendSession {
+ public:
+  explicit AppendSession(const std::string& fileName) : fileName_(fileName) {
+    // Read access only to look at the last byte (unfinished row); O_APPEND so every write
+    // lands at the end, and no O_TRUNC: an existing log is never emptied.
+    do {
+      fd_ = ::open(fileName.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    } while (fd_ < 0 && errno == EINTR);
+    if (fd_ < 0) throw Exception("ファイル " + fileName + " を作成できません");
+    struct stat info {};
+    if (::fstat(fd_, &info) == 0 && S_ISREG(info.st_mode)) {
+      regular_ = true;
+      sizeBefore_ = info.st_size;
+    }
+    buffer_.reserve(kWriteChunk + 64);
+  }
+
+  AppendSession(const AppendSession&) = delete;
+  AppendSession& operator=(const AppendSession&) = delete;
+
+  ~AppendSession() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+
+  // A stalled cycle leaves its row without a line end; the next header or stamped row must
+  // not continue it. Taken from the file itself, so a file that was replaced, recreated or
+  // written by an earlier run is judged by what it holds.
+  void EndUnfinishedRow() {
+    if (!regular_ || sizeBefore_ == 0) return;
+    char last = '\n';
+    ssize_t got = 0;
+    do {
+      got = ::pread(fd_, &last, 1, sizeBefore_ - 1);
+    } while (got < 0 && errno == EINTR);
+    if (got == 1 && last != '\n') Add("\r\n");
+  }
+
+  void Add(std::string_view text) {
+    buffer_.append(text);
+    if (buffer_.size() >= kWriteChunk) Flush();
+  }
+
+  void Finish() {
+    Flush();
+    const int fd = std::exchange(fd_, -1);
+    // A failing close can mean the data never reached the disk; report it too.
+    if (::close(fd) != 0 && errno != EINTR) ThrowWriteError();
+  }
+
+ private:
+  void Flush() {
+    if (buffer_.empty()) return;
+    if (!WriteAll(fd_, buffer_.data(), buffer_.size())) {
+      // A full disk must not leave half a row that later rows would continue, and the lost
+      // values must reach the operator: cut the file back to where this append began.
+      if (regular_) {
+        int result = 0;
+        do {
+          result = ::ftruncate(fd_, sizeBefore_);
+        } while (result != 0 && errno == EINTR);
+      }
+      ::close(std::exchange(fd_, -1));
+      ThrowWriteError();
+    }
+    buffer_.clear();
+  }
+
+  [[noreturn]] void ThrowWriteError() const {
+    throw Exception("ファイル " + fileName_ + " に書き込めません");
+  }
+
+  const std::string& fileName_;
+  int fd_ = -1;
+  bool regular_ = false;
+  off_t sizeBefore_ = 0;
+  std::string buffer_;
+};
+
+}  // namespace
+
+CsvLog::CsvLog(std::string fileName) : fileName_(std::move(fileName)) {}
+
+std::string CsvLog::MakeFileName(const LocalDateTime& t) {
+  char text[96];
+  std::snprintf(text, sizeof text, "%4.4d-%2.2d-%2.2d %2.2d-%2.2d-%2.2d.csv", t.Year, t.Month,
+                t.Day, t.Hour, t.Minute, t.Second);
+  return text;
+}
+
+std::string CsvLog::MakeRowStamp(const LocalDateTime& t) {
+  char text[96];
+  std::snprintf(text, sizeof text, "%4.4d-%2.2d-%2.2d,%2.2d:%2.2d:%2.2d", t.Year, t.Month, t.Day,
+                t.Hour, t.Minute, t.Second);
+  return text;
+}
+
+const std::string& CsvLog::FileName() const { return fileName_; }
+
+void CsvLog::WriteHeaderRow(uint8_t deviceName, int32_t deviceStart, int32_t deviceNum) {
+  AppendSession session(fileName_);
+  session.EndUnfinishedRow();
+  session.Add("YYYY-MM-DD,HH:MM:SS");
+  const char* code = DeviceCode(deviceName);
+  if (code != nullptr && deviceNum > 0) {
+    // 64-bit: DeviceStart + DeviceNum from the INI file may lie beyond the 32-bit range.
+    const int64_t end = int64_t{deviceStart} + deviceNum;
+    for (int64_t device = deviceStart; device < end; ++device) {
+      session.Add(",");
+      session.Add(code);
+      session.Add(FormatDeviceNumber(device));
+    }
+  }
+  session.Add("\r\n");
+  session.Finish();
+}
+
+void CsvLog::AppendValues(const std::string& stamp, std::span<const uint16_t> values,
+                          bool unsignedValues) {
+  AppendSession session(fileName_);
+  if (!stamp.empty()) session.EndUnfinishedRow();
+  session.Add(stamp);
+  for (const uint16_t value : values) {
+    session.Add(",");
+    session.Add(FormatValue(value, unsignedValues));
+  }
+  session.Finish();
+}
+
+void CsvLog::EndRow() {
+  AppendSession session(fileName_);
+  session.Add("\r\n");
+  session.Finish();
+}

@@ -1,0 +1,125 @@
+#include "monitor/read_command.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr size_t kFieldWidth = 5;
+constexpr size_t kFieldPitch = 6;  // five characters and one separator byte
+
+int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// Hexadecimal digits denote a 32-bit pattern, so "$FFFFFFFF" gives -1. A digit that would
+// need a 33rd bit stops the conversion like any other error: the bits so far are the result.
+int32_t ConvertHexDigits(std::string_view digits) {
+  uint32_t value = 0;
+  for (const char c : digits) {
+    const int digit = HexDigitValue(c);
+    if (digit < 0 || value > 0x0FFFFFFFu) break;
+    value = value * 16u + static_cast<uint32_t>(digit);
+  }
+  return static_cast<int32_t>(value);
+}
+
+}  // namespace
+
+const char* DeviceCode(uint8_t kind) {
+  switch (kind) {
+    case 0:
+      return "DM";
+    case 1:
+      return "TM";
+    default:
+      return nullptr;
+  }
+}
+
+std::string FormatDeviceNumber(int64_t number) {
+  // Unsigned negation keeps INT64_MIN defined.
+  const uint64_t magnitude =
+      number < 0 ? uint64_t{0} - static_cast<uint64_t>(number) : static_cast<uint64_t>(number);
+  std::string digits = std::to_string(magnitude);
+  if (digits.size() < kFieldWidth) digits.insert(0, kFieldWidth - digits.size(), '0');
+  if (number < 0) digits.insert(0, 1, '-');
+  return digits;
+}
+
+ReadCommand BuildReadCommand(uint8_t kind, int32_t first, int32_t count) {
+  ReadCommand command{};
+  auto out = command.begin();
+  out = std::copy_n("RDS ", 4, out);
+  const char* code = DeviceCode(kind);
+  out = std::copy_n(code != nullptr ? code : "  ", 2, out);
+  // The number field keeps only the first five characters: 123456 -> "12345", -5 -> "-0000".
+  out = std::copy_n(FormatDeviceNumber(first).begin(), kFieldWidth, out);
+  *out++ = ' ';
+  // One character of the count as printed: '8' for 8, '1' for 12, '-' for a negative count.
+  *out++ = std::to_string(count).front();
+  *out++ = '\r';
+  *out = '\n';
+  return command;
+}
+
+bool ReplyLengthValid(int32_t n) {
+  // 64-bit so that INT32_MIN - 1 does not overflow; % keeps the sign, as the rule intends.
+  return (static_cast<int64_t>(n) - 1) % 6 == 0;
+}
+
+int32_t ConvertField(std::string_view field) {
+  size_t i = 0;
+  while (i < field.size() && field[i] == ' ') ++i;
+
+  bool negative = false;
+  bool signed_ = false;
+  if (i < field.size() && (field[i] == '-' || field[i] == '+')) {
+    negative = field[i] == '-';
+    signed_ = true;
+    ++i;
+  }
+
+  // A hexadecimal prefix counts only without a sign; "-$10" is a decimal field stopped at '$'.
+  if (!signed_ && i < field.size()) {
+    if (field[i] == '$' || field[i] == 'x' || field[i] == 'X') {
+      return ConvertHexDigits(field.substr(i + 1));
+    }
+    if (field[i] == '0' && i + 1 < field.size() && (field[i + 1] == 'x' || field[i + 1] == 'X')) {
+      return ConvertHexDigits(field.substr(i + 2));
+    }
+  }
+
+  // The conversion reports an error both at a non-digit and at a value beyond the signed
+  // 32-bit range; the error is ignored, and what it leaves is the unsigned magnitude
+  // accumulated before the offending character. -2147483648 itself is in range.
+  const int64_t limit = negative ? int64_t{2147483648} : int64_t{2147483647};
+  int64_t magnitude = 0;
+  for (; i < field.size(); ++i) {
+    const char c = field[i];
+    if (c < '0' || c > '9') return static_cast<int32_t>(magnitude);
+    const int64_t next = magnitude * 10 + (c - '0');
+    if (next > limit) return static_cast<int32_t>(magnitude);
+    magnitude = next;
+  }
+  return static_cast<int32_t>(negative ? -magnitude : magnitude);
+}
+
+std::vector<uint16_t> ParseReplyValues(std::string_view text) {
+  text = text.substr(0, text.find('\0'));
+  const size_t count = text.size() / kFieldPitch;
+  std::vector<uint16_t> values;
+  values.reserve(count);
+  // Field k ends at 6k + 5 <= 6 * count <= text.size(), so every field lies inside the text.
+  for (size_t k = 0; k < count; ++k) {
+    values.push_back(
+        static_cast<uint16_t>(ConvertField(text.substr(k * kFieldPitch, kFieldWidth))));
+  }
+  return values;
+}
+
+std::string FormatValue(uint16_t slot, bool unsignedValue) {
+  return unsignedValue ? std::to_string(slot) : std::to_string(static_cast<int16_t>(slot));
+}
