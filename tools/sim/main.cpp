@@ -1,1 +1,142 @@
-int main() { return 0; }
+// varnel-sim: a controller on loopback that answers the monitor's read commands.
+
+#include <signal.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "tools/sim/controller_simulator.h"
+
+namespace {
+
+constexpr int kExitBadOptions = 2;
+constexpr int kExitCannotBind = 1;
+
+const char kUsage[] =
+    "Usage: varnel-sim [options]\n"
+    "Answers \"RDS DM00100 8\\r\\n\"-style read commands by UDP like a controller.\n"
+    "\n"
+    "  --bind ADDR             address to listen on (default 127.0.0.1; must lie in\n"
+    "                          127.0.0.0/8 unless --allow-non-loopback is given)\n"
+    "  --port N                UDP port (default 8501; 0 picks a free one)\n"
+    "  --pattern P             values answered (default address):\n"
+    "                            address     (device * 4099 + kind * 1000) mod 65536,\n"
+    "                                        kind 0 for DM, 1 for TM (DM 8 gives 32792)\n"
+    "                            counter     address value + number of read commands\n"
+    "                                        answered before, mod 65536\n"
+    "                            constant:N  N (0..65535) for every device\n"
+    "  --fault F               what goes wrong (default none):\n"
+    "                            none, silent, delay:MS, twice, badlength (one byte short),\n"
+    "                            altaddress (answer from --alt-address), unsolicited:MS\n"
+    "                            (also send \"00000\\r\\n\" to the last requester every MS),\n"
+    "                            drop:N (leave every Nth datagram unanswered)\n"
+    "  --alt-address ADDR      second address for altaddress (default 127.0.0.2)\n"
+    "  --allow-non-loopback    allow --bind and --alt-address outside 127.0.0.0/8\n"
+    "  --verbose               print every datagram received and sent on stderr\n"
+    "  --help                  print this text\n"
+    "\n"
+    "A datagram that is not a valid 15-byte read command is answered with \"E1\\r\\n\".\n"
+    "Prints \"varnel-sim listening on ADDR:PORT\" once ready; SIGINT or SIGTERM ends it.\n"
+    "Exit codes: 0 after a signal, 1 when it cannot bind, 2 on bad options.\n";
+
+int BadOption(const std::string& message) {
+  std::fprintf(stderr, "varnel-sim: %s (see --help)\n", message.c_str());
+  return kExitBadOptions;
+}
+
+// Accepts "--name value" and "--name=value"; advances i past what it consumed.
+bool TakeValue(int argc, char** argv, int* i, const std::string& name, std::string* value) {
+  const std::string arg = argv[*i];
+  if (arg == name) {
+    if (*i + 1 >= argc) return false;
+    *value = argv[++*i];
+    return true;
+  }
+  if (arg.rfind(name + "=", 0) == 0) {
+    *value = arg.substr(name.size() + 1);
+    return true;
+  }
+  return false;
+}
+
+bool ParsePort(const std::string& text, uint16_t* port) {
+  if (text.empty() || text.size() > 5) return false;
+  unsigned value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<unsigned>(c - '0');
+  }
+  if (value > 65535) return false;
+  *port = static_cast<uint16_t>(value);
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  SimulatorOptions options;
+  // A long-running process has no use for the record of past commands.
+  options.recordLimit = 0;
+
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    std::string value;
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else if (arg == "--verbose") {
+      options.verbose = true;
+    } else if (arg == "--allow-non-loopback") {
+      options.allowNonLoopback = true;
+    } else if (TakeValue(argc, argv, &i, "--bind", &value)) {
+      options.bindAddress = value;
+    } else if (TakeValue(argc, argv, &i, "--alt-address", &value)) {
+      options.altAddress = value;
+    } else if (TakeValue(argc, argv, &i, "--port", &value)) {
+      if (!ParsePort(value, &options.port)) return BadOption("bad port: " + value);
+    } else if (TakeValue(argc, argv, &i, "--pattern", &value)) {
+      if (!ControllerSimulator::ParsePattern(value, &options.pattern)) {
+        return BadOption("bad pattern: " + value);
+      }
+    } else if (TakeValue(argc, argv, &i, "--fault", &value)) {
+      if (!ControllerSimulator::ParseFault(value, &options.fault)) {
+        return BadOption("bad fault: " + value);
+      }
+    } else {
+      return BadOption("unknown or incomplete option: " + arg);
+    }
+  }
+
+  for (const std::string* address : {&options.bindAddress, &options.altAddress}) {
+    if (!options.allowNonLoopback && !ControllerSimulator::IsLoopbackAddress(*address)) {
+      return BadOption("address outside 127.0.0.0/8: " + *address +
+                       " (use --allow-non-loopback to permit it)");
+    }
+  }
+
+  // Blocked before the serving thread starts so that it inherits the mask and only sigwait()
+  // below ever takes these signals.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+  ControllerSimulator simulator(options);
+  std::string error;
+  if (!simulator.Start(&error)) {
+    std::fprintf(stderr, "varnel-sim: %s\n", error.c_str());
+    return kExitCannotBind;
+  }
+  std::printf("varnel-sim listening on %s:%u\n", options.bindAddress.c_str(),
+              static_cast<unsigned>(simulator.Port()));
+  std::fflush(stdout);
+
+  int received = 0;
+  while (sigwait(&stopSignals, &received) != 0) {
+  }
+  simulator.Stop();
+  if (options.verbose) std::fprintf(stderr, "varnel-sim: stopped by signal %d\n", received);
+  return 0;
+}
