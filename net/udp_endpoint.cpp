@@ -1,0 +1,234 @@
+#include "net/udp_endpoint.h"
+
+#include <QtEndian>
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "app/handler_guard.h"
+#include "net/notify_window.h"
+
+namespace {
+
+// Every caller of CheckSocketError passes this mask: an error number holding all its bits is
+// tolerated.
+constexpr std::uint16_t kErrorMask = kWsaEWouldBlock;
+
+const char* const kInvalidBuffer = "Invalid buffer";
+const char* const kLookupCanceled = "Host Lookup Canceled";
+const char* const kNullRemoteAddress = "Null Remote Address";
+
+std::string DottedText(std::uint32_t networkOrderAddress) {
+  unsigned char bytes[4];
+  std::memcpy(bytes, &networkOrderAddress, sizeof bytes);
+  char text[16];
+  std::snprintf(text, sizeof text, "%d.%d.%d.%d", bytes[0], bytes[1], bytes[2], bytes[3]);
+  return text;
+}
+
+}  // namespace
+
+TUDPEndpoint::TUDPEndpoint(SocketApi& api) : api_(api) {
+  Ready_ = false;
+  HostEntryBuffer_ = std::make_unique<std::array<char, kHostEntryBufferSize>>();
+  NotifyWindow_ = std::make_unique<NotifyWindow>(
+      [this](std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
+        HandleNotification(message, wParam, lParam);
+      });
+  ReportLevel_ = 1;
+  ReportStatus(8, "Initializing Winsock");
+  if (api_.Startup(kWinsockVersion) != 0) {
+    std::string text;
+    CheckSocketError(kErrorMask, text);
+  } else {
+    try {
+      CreateSocket();
+      const std::int32_t dontLinger = 1;
+      api_.SetSockOpt(SocketHandle_, kSolSocket, kSoDontLinger,
+                      reinterpret_cast<const char*>(&dontLinger), sizeof dontLinger);
+    } catch (...) {
+      api_.Cleanup();
+      throw;
+    }
+  }
+  Ready_ = true;
+}
+
+TUDPEndpoint::~TUDPEndpoint() {
+  // The window goes first: a lookup still running reports to it and writes the entry buffer.
+  NotifyWindow_.reset();
+  HostEntryBuffer_.reset();
+  api_.Cleanup();
+}
+
+void TUDPEndpoint::CreateSocket() {
+  SocketHandle_ = api_.Socket(kAfInet, kSockDgram, 0);
+  if (SocketHandle_ == kInvalidSocket) {
+    std::string text;
+    CheckSocketError(kErrorMask, text);
+  }
+}
+
+void TUDPEndpoint::SetLocalPort(std::int32_t port) {
+  if (SocketHandle_ != 0) {
+    api_.CloseSocket(SocketHandle_);
+    // The closed number may be reused by another descriptor; never bind or watch it again.
+    SocketHandle_ = kInvalidSocket;
+  }
+  api_.Cleanup();
+  if (api_.Startup(kWinsockVersion) != 0) {
+    std::string text;
+    CheckSocketError(kErrorMask, text);
+  } else {
+    try {
+      CreateSocket();
+    } catch (...) {
+      api_.Cleanup();
+      throw;
+    }
+  }
+  LocalPort_ = port;
+  BindLocal();
+}
+
+void TUDPEndpoint::LoadStoredProperties() {
+  SetRemotePort(0);
+  SetLocalPort(0);
+  SetReportLevel(1);
+}
+
+void TUDPEndpoint::BindLocal() {
+  LocalAddress_ = SockAddrIn{};
+  LocalAddress_.family = kAfInet;
+  LocalAddress_.port = qToBigEndian(static_cast<std::uint16_t>(LocalPort_));
+  LocalAddress_.address = api_.InetAddr("0.0.0.0");
+  api_.Bind(SocketHandle_, LocalAddress_);
+  api_.AsyncSelect(SocketHandle_, *NotifyWindow_, kNotifyMessage, kFdRead);
+}
+
+void TUDPEndpoint::SendDatagram(std::span<const char> buff, std::int32_t length) {
+  std::vector<char> copy(buff.begin(), buff.end());
+
+  int repairs = 0;
+  while (length == 0) {
+    if (repairs > 0) throw Exception(kInvalidBuffer);
+    if (!OnBufferInvalid) throw Exception(kInvalidBuffer);
+    bool handled = false;
+    OnBufferInvalid(handled, std::span<char>(copy), length);
+    if (!handled) throw Exception(kInvalidBuffer);
+    ++repairs;
+  }
+
+  ResolveRemoteHost();
+  if (RemoteAddress_.address == 0) throw UDPSockError(kNullRemoteAddress);
+  ReportStatus(2, "Sending Data");
+  RemoteAddress_.family = kAfInet;
+  RemoteAddress_.port = qToBigEndian(static_cast<std::uint16_t>(RemotePort_));
+  // A negative length or one beyond the copy never reaches the send: it fails silently.
+  if (length > 0 && static_cast<std::size_t>(length) <= copy.size()) {
+    api_.SendTo(SocketHandle_, copy.data(), length, 0, RemoteAddress_);
+  }
+  if (OnDataSend) OnDataSend(*this);
+}
+
+void TUDPEndpoint::ResolveRemoteHost() {
+  // A name longer than the 128-byte name buffer holds is refused, never cut: a cut name could
+  // reach another host. The same holds for a name that a NUL would cut.
+  if (RemoteHost_.size() > kMaxHostNameLength || RemoteHost_.find('\0') != std::string::npos) {
+    throw UDPSockError(kLookupCanceled);
+  }
+  const std::string name = RemoteHost_;
+  const std::uint32_t address = api_.InetAddr(name.c_str());
+  if (address != kInaddrNone) {
+    RemoteAddress_.address = address;
+    return;
+  }
+  // One lookup at a time: the entry buffer and the flags belong to the one still running.
+  if (LookupInFlight_) throw UDPSockError(kLookupCanceled);
+
+  int failures = 0;
+  while (!LookUpRemoteHost(name)) {
+    if (failures >= 1) throw UDPSockError(kLookupCanceled);
+    failures = 1;
+    bool handled = false;
+    if (OnInvalidHost) OnInvalidHost(handled);
+    if (!handled) throw UDPSockError(kLookupCanceled);
+  }
+}
+
+bool TUDPEndpoint::LookUpRemoteHost(const std::string& name) {
+  LookupDone_ = false;
+  LookupInFlight_ = true;
+  api_.AsyncGetHostByName(*NotifyWindow_, kNotifyMessage, name.c_str(), HostEntryBuffer_->data(),
+                          kHostEntryBufferSize);
+  // Other events, replies included, run inside this wait; it sleeps until one comes.
+  while (!LookupDone_) HandlerGuard::DispatchPass();
+  if (!LookupSucceeded_) return false;
+
+  HostEntryHeader header;
+  std::memcpy(&header, HostEntryBuffer_->data(), sizeof header);
+  // A lookup that found no address has failed.
+  if (header.addressCount == 0) return false;
+  std::memcpy(&RemoteAddress_.address, HostEntryBuffer_->data() + kHostEntryAddressOffset, 4);
+  return true;
+}
+
+void TUDPEndpoint::HandleNotification(std::uint32_t message, std::uintptr_t /*wParam*/,
+                                      std::intptr_t lParam) {
+  if (!Ready_ || message != kNotifyMessage) return;
+  const auto param = static_cast<std::uintptr_t>(lParam);
+  if ((param & 0xFFFF) == static_cast<std::uintptr_t>(kFdRead)) {
+    ReceiveDatagram();
+    return;
+  }
+  LookupDone_ = true;
+  LookupInFlight_ = false;
+  LookupSucceeded_ = ((param >> 16) & 0xFFFF) == 0;
+}
+
+void TUDPEndpoint::ReceiveDatagram() {
+  SockAddrIn from{};
+  DatagramLength_ =
+      api_.RecvFrom(SocketHandle_, DatagramBuffer_.data(), kDatagramBufferSize, 0, from);
+  if (!OnDataReceived) return;
+  OnDataReceived(*this, DatagramLength_, DottedText(from.address), qFromBigEndian(from.port));
+}
+
+void TUDPEndpoint::ReadDatagram(std::span<char> buff, std::int32_t& length) const {
+  if (DatagramLength_ > 0) {
+    // Never more than the caller's array holds.
+    const std::size_t count =
+        std::min({static_cast<std::size_t>(DatagramLength_), buff.size(), DatagramBuffer_.size()});
+    std::copy_n(DatagramBuffer_.begin(), count, buff.begin());
+  }
+  length = DatagramLength_;
+}
+
+std::string TUDPEndpoint::RemoteAddressText() const { return DottedText(RemoteAddress_.address); }
+
+std::uint16_t TUDPEndpoint::BoundPort() const { return api_.LocalPortOf(SocketHandle_); }
+
+void TUDPEndpoint::ReportStatus(std::uint8_t level, const std::string& text) {
+  if (static_cast<std::int32_t>(level) > ReportLevel_) return;
+  StatusText_ = text;
+  if (OnStatus) OnStatus(*this, StatusText_);
+}
+
+void TUDPEndpoint::CheckSocketError(std::uint16_t mask, std::string& text) {
+  ReportStatus(16, "Checking Error In Error Manager");
+  const int number = api_.GetLastError();
+  LastErrorNumber_ = number;
+  if ((number & mask) == mask) {
+    text.clear();
+    return;
+  }
+  DescribeSocketError(static_cast<std::uint16_t>(number), text);
+  if (OnError) OnError(*this, static_cast<std::uint16_t>(number), text);
+  throw UDPSockError(text);
+}
+
+void TUDPEndpoint::DescribeSocketError(std::uint16_t number, std::string& text) {
+  if (number != 0 && text.empty()) text = "Unknown Error No. " + std::to_string(number);
+  ReportStatus(8, "Looking Up Error Message" + text);
+}
