@@ -1,0 +1,206 @@
+#include "ui/main_window.h"
+
+#include <QCloseEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "app/handler_guard.h"
+#include "app/settings_store.h"
+#include "app/version.h"
+#include "monitor/clock.h"
+#include "monitor/csv_log.h"
+#include "monitor/read_cycle.h"
+#include "net/posix_socket_api.h"
+#include "net/udp_endpoint.h"
+#include "ui/settings_dialog.h"
+#include "ui/version_dialog.h"
+
+namespace {
+constexpr int kClientWidth = 324;
+constexpr int kClientHeight = 124;
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption, int left, int top) {
+  auto* button = new QPushButton(QString::fromUtf8(caption), parent);
+  button->setObjectName(QString::fromLatin1(name));
+  button->setGeometry(left, top, 75, 25);
+  button->setAutoDefault(false);
+  button->setDefault(false);
+  return button;
+}
+
+QLabel* MakeLabel(QWidget* parent, const char* name, const char* caption, int left, int top) {
+  auto* label = new QLabel(QString::fromUtf8(caption), parent);
+  label->setObjectName(QString::fromLatin1(name));
+  label->move(left, top);
+  label->adjustSize();
+  return label;
+}
+}  // namespace
+
+TForm1::TForm1(Environment environment)
+    : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                           Qt::WindowCloseButtonHint),
+      environment_(std::move(environment)) {
+  setObjectName(QStringLiteral("Form1"));
+  setWindowTitle(QStringLiteral("Form1"));
+  setFixedSize(kClientWidth, kClientHeight);
+  if (environment_.Sockets == nullptr) {
+    ownSockets_ = std::make_unique<PosixSocketApi>();
+    environment_.Sockets = ownSockets_.get();
+  }
+  if (environment_.LocalTime == nullptr) {
+    ownClock_ = std::make_unique<SystemClock>();
+    environment_.LocalTime = ownClock_.get();
+  }
+  CreateControls();
+  LoadEndpoint();
+  FormCreate();
+}
+
+TForm1::TForm1() : TForm1(Environment{}) {}
+
+TForm1::~TForm1() = default;
+
+void TForm1::CreateControls() {
+  Label10 = MakeLabel(this, "Label10", "ステータス", 22, 21);
+  Edit2 = new QLineEdit(this);
+  Edit2->setObjectName(QStringLiteral("Edit2"));
+  Edit2->setGeometry(95, 15, 219, 20);
+  Edit2->setReadOnly(true);
+  // Selectable and copyable with the mouse, never reached with Tab.
+  Edit2->setFocusPolicy(Qt::ClickFocus);
+  Button4 = MakeButton(this, "Button4", "設定", 8, 44);
+  Label1 = MakeLabel(this, "Label1", "実行中", 102, 53);
+  Label1->setVisible(false);
+  Button2 = MakeButton(this, "Button2", "実行", 157, 44);
+  Button3 = MakeButton(this, "Button3", "停止", 239, 44);
+  Button1 = MakeButton(this, "Button1", "終了", 9, 85);
+  Button5 = MakeButton(this, "Button5", "バージョン", 239, 85);
+  setTabOrder(Button4, Button2);
+  setTabOrder(Button2, Button3);
+  setTabOrder(Button3, Button1);
+  setTabOrder(Button1, Button5);
+
+  const auto guarded = [this](void (TForm1::*handler)()) {
+    return [this, handler] { HandlerGuard::Run([this, handler] { (this->*handler)(); }); };
+  };
+  connect(Button1, &QPushButton::clicked, this, guarded(&TForm1::Button1Click));
+  connect(Button2, &QPushButton::clicked, this, guarded(&TForm1::Button2Click));
+  connect(Button3, &QPushButton::clicked, this, guarded(&TForm1::Button3Click));
+  connect(Button4, &QPushButton::clicked, this, guarded(&TForm1::Button4Click));
+  connect(Button5, &QPushButton::clicked, this, guarded(&TForm1::Button5Click));
+}
+
+// The endpoint's stored properties are applied in their stored order; setting LocalPort to 0
+// rebinds to a port the system picks. Once the window is loaded, BindLocal runs again.
+void TForm1::LoadEndpoint() {
+  endpoint_ = std::make_unique<TUDPEndpoint>(*environment_.Sockets);
+  endpoint_->SetRemotePort(0);
+  endpoint_->SetLocalPort(0);
+  endpoint_->SetReportLevel(1);
+  endpoint_->OnDataReceived = [this](TUDPEndpoint&, int32_t numberBytes, const std::string& fromIP,
+                                     int32_t port) {
+    cycle_->UDPEndpoint1DataReceived(numberBytes, fromIP, port);
+  };
+  endpoint_->OnInvalidHost = [this](bool& handled) { UDPEndpoint1InvalidHost(handled); };
+  endpoint_->OnStreamInvalid = [this](bool& handled, std::iostream* stream) {
+    UDPEndpoint1StreamInvalid(handled, stream);
+  };
+  endpoint_->OnBufferInvalid = [this](bool& handled, std::span<char> buff, int32_t& length) {
+    UDPEndpoint1BufferInvalid(handled, buff, length);
+  };
+  endpoint_->BindLocal();
+}
+
+void TForm1::FormCreate() {
+  setWindowTitle(QString::fromUtf8(kVersionString));
+  settingsPath_ = environment_.SettingsPath.empty()
+                      ? SettingsStore::SettingsPathFor(SettingsStore::ExecutablePath())
+                      : environment_.SettingsPath;
+  settings_ = SettingsStore::Load(settingsPath_);
+  logFileName_ = CsvLog::MakeFileName(environment_.LocalTime->Now());
+  log_ = std::make_unique<CsvLog>(logFileName_);
+  // A new cycle starts idle: CycleBusy is false.
+  cycle_ = std::make_unique<ReadCycle>(ReadCycle::Parts{
+      settings_, *endpoint_, Timer1, Timer2, Timer3, *log_, *environment_.LocalTime,
+      [this](const std::string& text) { SetStatus(text); }, &HandlerGuard::DispatchPass});
+  Timer1.OnTimer = [this] { cycle_->Timer1Timer(); };
+  Timer2.OnTimer = [this] { cycle_->Timer2Timer(); };
+  Timer3.OnTimer = [this] { cycle_->Timer3Timer(); };
+}
+
+void TForm1::SetDialogs(TForm2* form2, TForm3* form3) {
+  form2_ = form2;
+  form3_ = form3;
+}
+
+void TForm1::SetStatus(const std::string& text) { Edit2->setText(QString::fromStdString(text)); }
+
+void TForm1::ShowRunning() {
+  Label1->setVisible(true);
+  Button2->setEnabled(false);
+  Button3->setEnabled(true);
+}
+
+void TForm1::ShowStopped() {
+  Label1->setVisible(false);
+  Button2->setEnabled(true);
+  Button3->setEnabled(false);
+}
+
+void TForm1::Button1Click() { close(); }
+
+void TForm1::Button2Click() {
+  cycle_->BeginMonitoring([this] { ShowRunning(); });
+}
+
+void TForm1::Button3Click() {
+  cycle_->StopWait();
+  SetStatus("");
+  ShowStopped();
+  Timer1.SetEnabled(false);
+}
+
+void TForm1::Button4Click() {
+  if (form2_ == nullptr) return;
+  HandlerGuard::ModalScope modal;
+  form2_->Open(settings_);
+}
+
+void TForm1::Button5Click() {
+  if (form3_ == nullptr) return;
+  HandlerGuard::ModalScope modal;
+  form3_->Open();
+}
+
+void TForm1::FormClose() {
+  SettingsStore::Save(settingsPath_, settings_);
+  cycle_->StopWait();
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  bool closed = false;
+  HandlerGuard::Run([this, &closed] {
+    FormClose();
+    closed = true;
+  });
+  // An error inside the close wait leaves the window open, as any failed handler does.
+  if (closed) {
+    event->accept();
+  } else {
+    event->ignore();
+  }
+}
+
+void TForm1::UDPEndpoint1BufferInvalid(bool& /*handled*/, std::span<char> /*buff*/,
+                                       int32_t& /*length*/) {
+  SetStatus("UDP-BufferInvalid");
+}
+
+void TForm1::UDPEndpoint1InvalidHost(bool& /*handled*/) { SetStatus("UDP-InvalidHost"); }
+
+void TForm1::UDPEndpoint1StreamInvalid(bool& /*handled*/, std::iostream* /*stream*/) {
+  SetStatus("UDP-StreamInvalid");
+}
