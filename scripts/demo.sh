@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# Runs the monitor against the bundled controller simulator on 127.0.0.1.
+# With a display, the window opens for you to press 実行 (Run); the log is printed after you
+# close it. Without one, the window runs under Xvfb: Run is pressed for you, it logs for a few
+# seconds, stops, exits, prints the CSV and saves a screenshot of the running window.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+scripts/install-deps.sh
+cmake --preset release >/dev/null
+cmake --build --preset release --target varnel varnel-sim
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/varnel-demo.XXXXXX")
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+}
+trap cleanup EXIT
+
+# The simulator picks a free port and says which.
+build/release/tools/sim/varnel-sim --bind 127.0.0.1 --port 0 >"$work/sim.out" 2>"$work/sim.log" &
+pids+=($!)
+for _ in $(seq 50); do grep -q listening "$work/sim.out" && break; sleep 0.1; done
+port=$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$work/sim.out")
+[ -n "$port" ] || { echo "the simulator did not start" >&2; cat "$work/sim.log" >&2; exit 1; }
+
+# The monitor reads the INI beside its executable, so it runs from a copy with a demo INI
+# that points at the simulator. The log is written to the current directory.
+cp build/release/varnel "$work/varnel"
+printf '[Setup]\nIPAddress=127.0.0.1\nPortNo=%s\nInterval=1\nTimeOut=100\nDeviceName=0\nDeviceStart=100\nDeviceNum=20\nUnsigned=0\n' \
+  "$port" >"$work/varnel.ini"
+cd "$work"
+echo "simulator on 127.0.0.1:$port; monitor in $work"
+
+print_log() {
+  for csv in "$work"/*.csv; do
+    [ -e "$csv" ] || { echo "no log was written"; return; }
+    echo "== $csv =="
+    cat "$csv"
+  done
+}
+
+if [ -n "${DISPLAY:-}" ]; then
+  ./varnel
+  print_log
+  exit 0
+fi
+
+display=":$((90 + RANDOM % 100))"
+Xvfb "$display" -screen 0 800x600x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+pids+=($!)
+export DISPLAY=$display
+for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+
+./varnel &
+varnel_pid=$!
+pids+=("$varnel_pid")
+window=""
+for _ in $(seq 100); do
+  window=$(xdotool search --sync --limit 1 --name '^Varnel Ver' 2>/dev/null || true)
+  [ -n "$window" ] && break
+  sleep 0.1
+done
+[ -n "$window" ] || { echo "the window did not appear" >&2; exit 1; }
+
+# Button centres in client coordinates: Run (157,44), Stop (239,44), Exit (9,85), 75 x 25.
+click() { xdotool mousemove --window "$window" "$1" "$2" click 1; }
+click 194 56
+sleep 4
+import -window "$window" "$root/docs/demo-running.png" 2>/dev/null ||
+  import -window root "$root/docs/demo-running.png"
+click 276 56
+sleep 1
+click 46 97
+for _ in $(seq 50); do kill -0 "$varnel_pid" 2>/dev/null || break; sleep 0.1; done
+print_log
+echo "screenshot: $root/docs/demo-running.png"
