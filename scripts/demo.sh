@@ -2,7 +2,7 @@
 # Runs the monitor against the bundled controller simulator on 127.0.0.1.
 # With a display, the window opens for you to press 実行 (Run); the log is printed after you
 # close it. Without one, the window runs under Xvfb: Run is pressed for you, it logs for a few
-# seconds, stops, exits, prints the CSV and saves a screenshot of the running window.
+# seconds, stops, exits, prints the CSV and saves a screenshot of the running window beside it.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -20,7 +20,7 @@ cleanup() {
 trap cleanup EXIT
 
 # The simulator picks a free port and says which.
-build/release/tools/sim/varnel-sim --bind 127.0.0.1 --port 0 >"$work/sim.out" 2>"$work/sim.log" &
+build/release/tools/sim/varnel-sim --bind 127.0.0.1 --port 0 --pattern counter >"$work/sim.out" 2>"$work/sim.log" &
 pids+=($!)
 for _ in $(seq 50); do grep -q listening "$work/sim.out" && break; sleep 0.1; done
 port=$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$work/sim.out")
@@ -69,11 +69,11 @@ done
 click() { xdotool mousemove --window "$window" "$1" "$2" click 1; }
 click 194 56
 sleep 4
-import -window "$window" "$root/docs/demo-running.png" 2>/dev/null ||
-  import -window root "$root/docs/demo-running.png"
+import -window "$window" "$work/running.png" 2>/dev/null ||
+  import -window root "$work/running.png"
 click 276 56
 sleep 1
 click 46 97
 for _ in $(seq 50); do kill -0 "$varnel_pid" 2>/dev/null || break; sleep 0.1; done
 print_log
-echo "screenshot: $root/docs/demo-running.png"
+echo "screenshot of the running window: $work/running.png"

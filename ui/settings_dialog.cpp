@@ -72,6 +72,8 @@ void FillList(QComboBox* list, const QString& first, const QString& second) {
 void SelectIndex(QComboBox* list, int64_t index) {
   list->setCurrentIndex(index >= 0 && index < list->count() ? static_cast<int>(index) : -1);
   if (list->currentIndex() < 0) list->clearEditText();
+  // A text wider than the list shows its beginning, not its end.
+  if (list->lineEdit() != nullptr) list->lineEdit()->setCursorPosition(0);
 }
 }  // namespace
 

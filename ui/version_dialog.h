@@ -14,7 +14,7 @@ class TForm3 : public QDialog {
  public:
   using UrlOpener = std::function<void(const QUrl& url)>;
 
-  static constexpr const char* kAuthorLine = "Copyright (C) 2004 Varnel developers";
+  static constexpr const char* kAuthorLine = "(C) 2004 Varnel developers";
   static constexpr const char* kWebAddress = "https://varnel.example.org/";
 
   explicit TForm3(QWidget* parent = nullptr);
