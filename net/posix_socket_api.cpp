@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -22,6 +23,13 @@ struct PosixSocketApi::Watch {
   // A read notification is queued or being handled and no receive has followed yet.
   bool outstanding = false;
 };
+
+namespace {
+bool DatagramWaiting(SocketHandle handle) {
+  pollfd ready{static_cast<int>(handle), POLLIN, 0};
+  return ::poll(&ready, 1, 0) == 1 && (ready.revents & POLLIN) != 0;
+}
+}  // namespace
 
 PosixSocketApi::PosixSocketApi() = default;
 
@@ -221,7 +229,7 @@ int PosixSocketApi::RecvFrom(SocketHandle handle, char* buffer, int length, int 
   // Re-arm after every receive: a datagram still waiting then gives its own notification.
   if (const auto found = watches_.find(handle); found != watches_.end()) {
     found->second->outstanding = false;
-    found->second->notifier->setEnabled(true);
+    if (!found->second->notifier->isEnabled()) found->second->notifier->setEnabled(true);
   }
 
   if (received < 0) return Fail(ErrorNumberFromErrno(savedErrno));
@@ -250,8 +258,16 @@ int PosixSocketApi::AsyncSelect(SocketHandle handle, NotifyWindow& window, std::
     Watch* const target = watch.get();
     QObject::connect(target->notifier.get(), &QSocketNotifier::activated, target->notifier.get(),
                      [target, handle] {
-                       target->notifier->setEnabled(false);
-                       if (target->window == nullptr) return;
+                       // The notifier stays armed while the posted notification is handled
+                       // (switching it costs a loop wake-up per datagram); only a datagram
+                       // that is still unread on a second activation, or nobody to tell,
+                       // switches it off until the next receive, so the loop never spins.
+                       if (target->outstanding || target->window == nullptr) {
+                         target->notifier->setEnabled(false);
+                         return;
+                       }
+                       // An activation computed before the last receive can be stale.
+                       if (!DatagramWaiting(handle)) return;
                        target->outstanding = true;
                        target->window->Post(target->message, static_cast<std::uintptr_t>(handle),
                                             static_cast<std::intptr_t>(kFdRead));
