@@ -15,7 +15,7 @@ namespace {
 
 struct Line {
   std::string content;
-  std::string eol;  // "\n", "\r\n", or empty for a last line without one
+  std::string_view eol;  // "\n", "\r\n", or empty for a last line without one (literals only)
 };
 
 enum class LineKind { kOther, kSection, kKey };
@@ -85,7 +85,7 @@ std::vector<Line> SplitLines(std::string_view text) {
       break;
     }
     std::size_t end = newline;
-    std::string eol = "\n";
+    std::string_view eol = "\n";
     if (end > start && text[end - 1] == '\r') {
       --end;
       eol = "\r\n";
@@ -191,14 +191,14 @@ std::string_view SingleLine(std::string_view value) {
   return value.substr(0, value.find_first_of("\r\n"));
 }
 
-void EndLine(Line& line, const std::string& eol) {
+void EndLine(Line& line, std::string_view eol) {
   if (line.eol.empty()) {
     line.eol = eol;
   }
 }
 
 void SetValue(std::vector<Line>& lines, std::string_view section, std::string_view key,
-              std::string_view value, const std::string& eol) {
+              std::string_view value, std::string_view eol) {
   std::size_t header = lines.size();
   for (std::size_t i = 0; i < lines.size(); ++i) {
     const ParsedLine parsed = Parse(lines[i].content);
@@ -332,7 +332,7 @@ bool ProfileFile::WriteStrings(const std::string& path, std::string_view section
       return false;
   }
   std::vector<Line> lines = SplitLines(text);
-  std::string eol = "\n";
+  std::string_view eol = "\n";
   for (const Line& line : lines) {
     if (!line.eol.empty()) {
       eol = line.eol;
