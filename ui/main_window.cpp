@@ -13,6 +13,7 @@
 #include "monitor/read_cycle.h"
 #include "net/posix_socket_api.h"
 #include "net/udp_endpoint.h"
+#include "ui/controls.h"
 #include "ui/settings_dialog.h"
 #include "ui/version_dialog.h"
 
@@ -20,22 +21,6 @@ namespace {
 constexpr int kClientWidth = 324;
 constexpr int kClientHeight = 124;
 
-QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption, int left, int top) {
-  auto* button = new QPushButton(QString::fromUtf8(caption), parent);
-  button->setObjectName(QString::fromLatin1(name));
-  button->setGeometry(left, top, 75, 25);
-  button->setAutoDefault(false);
-  button->setDefault(false);
-  return button;
-}
-
-QLabel* MakeLabel(QWidget* parent, const char* name, const char* caption, int left, int top) {
-  auto* label = new QLabel(QString::fromUtf8(caption), parent);
-  label->setObjectName(QString::fromLatin1(name));
-  label->move(left, top);
-  label->adjustSize();
-  return label;
-}
 }  // namespace
 
 TForm1::TForm1(Environment environment)
@@ -64,20 +49,20 @@ TForm1::TForm1() : TForm1(Environment{}) {}
 TForm1::~TForm1() = default;
 
 void TForm1::CreateControls() {
-  Label10 = MakeLabel(this, "Label10", "ステータス", 22, 21);
+  Label10 = MakeLabel(this, "Label10", QStringLiteral("ステータス"), 22, 21);
   Edit2 = new QLineEdit(this);
   Edit2->setObjectName(QStringLiteral("Edit2"));
   Edit2->setGeometry(95, 15, 219, 20);
   Edit2->setReadOnly(true);
   // Selectable and copyable with the mouse, never reached with Tab.
   Edit2->setFocusPolicy(Qt::ClickFocus);
-  Button4 = MakeButton(this, "Button4", "設定", 8, 44);
-  Label1 = MakeLabel(this, "Label1", "実行中", 102, 53);
+  Button4 = MakeButton(this, "Button4", QStringLiteral("設定"), {8, 44, 75, 25});
+  Label1 = MakeLabel(this, "Label1", QStringLiteral("実行中"), 102, 53);
   Label1->setVisible(false);
-  Button2 = MakeButton(this, "Button2", "実行", 157, 44);
-  Button3 = MakeButton(this, "Button3", "停止", 239, 44);
-  Button1 = MakeButton(this, "Button1", "終了", 9, 85);
-  Button5 = MakeButton(this, "Button5", "バージョン", 239, 85);
+  Button2 = MakeButton(this, "Button2", QStringLiteral("実行"), {157, 44, 75, 25});
+  Button3 = MakeButton(this, "Button3", QStringLiteral("停止"), {239, 44, 75, 25});
+  Button1 = MakeButton(this, "Button1", QStringLiteral("終了"), {9, 85, 75, 25});
+  Button5 = MakeButton(this, "Button5", QStringLiteral("バージョン"), {239, 85, 75, 25});
   setTabOrder(Button4, Button2);
   setTabOrder(Button2, Button3);
   setTabOrder(Button3, Button1);

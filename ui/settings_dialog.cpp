@@ -1,17 +1,15 @@
 #include "ui/settings_dialog.h"
 
 #include <QComboBox>
-#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScreen>
-#include <QWindow>
 #include <iterator>
 
 #include "app/handler_guard.h"
 #include "app/monitor_settings.h"
+#include "ui/controls.h"
 #include "ui/spin_edit.h"
 
 namespace {
@@ -25,14 +23,6 @@ T* Make(QWidget* parent, const char* name, const QRect& geometry) {
   control->setObjectName(QString::fromLatin1(name));
   control->setGeometry(geometry);
   return control;
-}
-
-QLabel* MakeLabel(QWidget* parent, const char* name, const QString& caption, int left, int top) {
-  auto* label = new QLabel(caption, parent);
-  label->setObjectName(QString::fromLatin1(name));
-  label->move(left, top);
-  label->adjustSize();
-  return label;
 }
 
 TSpinEdit* MakeSpin(QWidget* parent, const char* name, const QRect& geometry, int32_t min,
@@ -52,15 +42,6 @@ QComboBox* MakeList(QWidget* parent, const char* name, const QRect& geometry) {
   return list;
 }
 
-QPushButton* MakeButton(QWidget* parent, const char* name, const QString& caption,
-                        const QRect& geometry) {
-  auto* button = Make<QPushButton>(parent, name, geometry);
-  button->setText(caption);
-  button->setAutoDefault(false);
-  button->setDefault(false);
-  return button;
-}
-
 void FillList(QComboBox* list, const QString& first, const QString& second) {
   list->clear();
   list->clearEditText();
@@ -77,14 +58,8 @@ void SelectIndex(QComboBox* list, int64_t index) {
 }
 }  // namespace
 
-TForm2::TForm2(QWidget* parent) : QDialog(parent) {
-  setObjectName(QStringLiteral("Form2"));
-  setWindowTitle(QStringLiteral("設定"));
-  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                 Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                 Qt::WindowCloseButtonHint);
-  setFixedSize(kClientWidth, kClientHeight);
-  setSizeGripEnabled(false);
+TForm2::TForm2(QWidget* parent)
+    : FixedDialog("Form2", QStringLiteral("設定"), kClientWidth, kClientHeight, parent) {
   CreateControls();
 }
 
@@ -139,27 +114,8 @@ void TForm2::Open(MonitorSettings& settings) {
   SpinEdit5->SetValue(settings.DeviceNum);
   SelectIndex(ComboBox2, settings.Unsigned);
 
-  CenterOnScreen();
-  {
-    // Errors of handlers that run inside the dialog's own loop end in the error box there.
-    HandlerGuard::ModalScope modal;
-    exec();
-  }
+  ExecCentered();
   settings_ = nullptr;
-}
-
-void TForm2::CenterOnScreen() {
-  QScreen* screen = this->screen();
-  if (screen == nullptr) screen = QGuiApplication::primaryScreen();
-  if (screen == nullptr) return;
-  const QRect area = screen->geometry();
-  // The platform window gives the frame margins where the window system knows them before
-  // the first showing; elsewhere the client size is the best estimate.
-  winId();
-  const QMargins frame = windowHandle() != nullptr ? windowHandle()->frameMargins() : QMargins();
-  const QSize outer = size().grownBy(frame);
-  move(area.x() + (area.width() - outer.width()) / 2,
-       area.y() + (area.height() - outer.height()) / 2);
 }
 
 void TForm2::Button1Click() {
@@ -204,18 +160,5 @@ bool TForm2::eventFilter(QObject* watched, QEvent* event) {
     HandlerGuard::Run([&] { drop = Edit1KeyPress(*static_cast<QKeyEvent*>(event)); });
     if (drop) return true;
   }
-  return QDialog::eventFilter(watched, event);
-}
-
-void TForm2::keyPressEvent(QKeyEvent* event) {
-  // No button answers Enter or Escape.
-  switch (event->key()) {
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-    case Qt::Key_Escape:
-      event->accept();
-      return;
-    default:
-      QDialog::keyPressEvent(event);
-  }
+  return FixedDialog::eventFilter(watched, event);
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QDialog>
+#include "ui/fixed_dialog.h"
 
 struct MonitorSettings;
 class QComboBox;
@@ -12,7 +12,7 @@ class TSpinEdit;
 
 // The settings dialog: edits the eight monitoring settings. Filled afresh at each opening;
 // OK copies every field back, Cancel and the close box copy nothing.
-class TForm2 : public QDialog {
+class TForm2 : public FixedDialog {
   Q_OBJECT
 
  public:
@@ -53,11 +53,9 @@ class TForm2 : public QDialog {
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
-  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   void CreateControls();
-  void CenterOnScreen();
 
   MonitorSettings* settings_ = nullptr;
 };

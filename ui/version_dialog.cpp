@@ -1,19 +1,16 @@
 #include "ui/version_dialog.h"
 
 #include <QDesktopServices>
-#include <QGuiApplication>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
-#include <QScreen>
 #include <QUrl>
-#include <QWindow>
 #include <utility>
 
 #include "app/handler_guard.h"
 #include "app/version.h"
 #include "ui/app_icon.h"
+#include "ui/controls.h"
 
 namespace {
 constexpr int kClientWidth = 247;
@@ -22,23 +19,10 @@ constexpr int kClientHeight = 154;
 // Whether a browser opened is not looked at.
 TForm3::UrlOpener g_urlOpener = [](const QUrl& url) { QDesktopServices::openUrl(url); };
 
-QLabel* MakeLabel(QWidget* parent, const char* name, const QString& caption, int left, int top) {
-  auto* label = new QLabel(caption, parent);
-  label->setObjectName(QString::fromLatin1(name));
-  label->move(left, top);
-  label->adjustSize();
-  return label;
-}
 }  // namespace
 
-TForm3::TForm3(QWidget* parent) : QDialog(parent) {
-  setObjectName(QStringLiteral("Form3"));
-  setWindowTitle(QStringLiteral("Version"));
-  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                 Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                 Qt::WindowCloseButtonHint);
-  setFixedSize(kClientWidth, kClientHeight);
-
+TForm3::TForm3(QWidget* parent)
+    : FixedDialog("Form3", QStringLiteral("Version"), kClientWidth, kClientHeight, parent) {
   Image1 = new QLabel(this);
   Image1->setObjectName(QStringLiteral("Image1"));
   Image1->setGeometry(12, 20, 32, 32);
@@ -52,9 +36,9 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent) {
   Label3->setTextFormat(Qt::PlainText);
   Label3->installEventFilter(this);
 
-  Button1 = new QPushButton(QStringLiteral("OK"), this);
-  Button1->setObjectName(QStringLiteral("Button1"));
-  Button1->setGeometry(160, 120, 75, 25);
+  Button1 = MakeButton(this, "Button1", QStringLiteral("OK"), {160, 120, 75, 25});
+  // The only focusable control: Enter clicks it, as it would any focused button.
+  Button1->setAutoDefault(true);
   connect(Button1, &QPushButton::clicked, this,
           [this] { HandlerGuard::Run([this] { Button1Click(); }); });
 }
@@ -66,10 +50,7 @@ TForm3::UrlOpener TForm3::SetUrlOpener(UrlOpener opener) {
 void TForm3::Open() {
   Label2->setText(QString::fromLatin1(kVersionString));
   Label2->adjustSize();
-  CenterOnScreen();
-  // Errors of handlers that run inside the dialog's own loop end in the error box there.
-  HandlerGuard::ModalScope modal;
-  exec();
+  ExecCentered();
 }
 
 void TForm3::Label3Click() {
@@ -77,20 +58,6 @@ void TForm3::Label3Click() {
 }
 
 void TForm3::Button1Click() { close(); }
-
-void TForm3::CenterOnScreen() {
-  QScreen* screen = this->screen();
-  if (screen == nullptr) screen = QGuiApplication::primaryScreen();
-  if (screen == nullptr) return;
-  const QRect area = screen->geometry();
-  // The platform window gives the frame margins where the window system knows them before
-  // the first showing; elsewhere the client size is the best estimate.
-  winId();
-  const QMargins frame = windowHandle() != nullptr ? windowHandle()->frameMargins() : QMargins();
-  const QSize outer = size().grownBy(frame);
-  move(area.x() + (area.width() - outer.width()) / 2,
-       area.y() + (area.height() - outer.height()) / 2);
-}
 
 bool TForm3::eventFilter(QObject* watched, QEvent* event) {
   if (watched == Label3) {
@@ -105,18 +72,5 @@ bool TForm3::eventFilter(QObject* watched, QEvent* event) {
       if (click) HandlerGuard::Run([this] { Label3Click(); });
     }
   }
-  return QDialog::eventFilter(watched, event);
-}
-
-void TForm3::keyPressEvent(QKeyEvent* event) {
-  // No button answers Enter or Escape.
-  switch (event->key()) {
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-    case Qt::Key_Escape:
-      event->accept();
-      return;
-    default:
-      QDialog::keyPressEvent(event);
-  }
+  return FixedDialog::eventFilter(watched, event);
 }

@@ -1,14 +1,15 @@
 #pragma once
 
-#include <QDialog>
 #include <functional>
+
+#include "ui/fixed_dialog.h"
 
 class QLabel;
 class QPushButton;
 class QUrl;
 
 // The version dialog: the icon, the version string, the author line and a web link.
-class TForm3 : public QDialog {
+class TForm3 : public FixedDialog {
   Q_OBJECT
 
  public:
@@ -37,10 +38,7 @@ class TForm3 : public QDialog {
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
-  void keyPressEvent(QKeyEvent* event) override;
 
  private:
-  void CenterOnScreen();
-
   bool label3Pressed_ = false;
 };
