@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# Builds the optimised benchmark and runs it; arguments go to varnel-bench
-# (--samples N, --idle-seconds S, --quick).
+# Builds the optimised benchmarks and runs them: the read cycle against its raw loopback floor,
+# idle CPU and memory (arguments go to varnel-bench: --samples N, --idle-seconds S, --quick),
+# then start-up to the window shown against a bare window.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 cmake --preset release >/dev/null
-cmake --build --preset release --target varnel-bench
-exec build/release/bench/varnel-bench "$@"
+cmake --build --preset release --target varnel-bench varnel-startup-bench
+build/release/bench/varnel-bench "$@"
+echo
+build/release/bench/varnel-startup-bench

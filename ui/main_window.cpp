@@ -82,9 +82,7 @@ void TForm1::CreateControls() {
 // rebinds to a port the system picks. Once the window is loaded, BindLocal runs again.
 void TForm1::LoadEndpoint() {
   endpoint_ = std::make_unique<TUDPEndpoint>(*environment_.Sockets);
-  endpoint_->SetRemotePort(0);
-  endpoint_->SetLocalPort(0);
-  endpoint_->SetReportLevel(1);
+  endpoint_->LoadStoredProperties();
   endpoint_->OnDataReceived = [this](TUDPEndpoint&, int32_t numberBytes, const std::string& fromIP,
                                      int32_t port) {
     cycle_->UDPEndpoint1DataReceived(numberBytes, fromIP, port);
