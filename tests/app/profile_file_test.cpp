@@ -35,214 +35,102 @@ class ProfileFileTest : public ::testing::Test {
   QTemporaryDir dir_;
 };
 
-// Lowers the process's file-size limit so that writes fail as on a full disk, and restores it.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    getrlimit(RLIMIT_FSIZE, &saved_);
-    oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limit = saved_;
-    limit.rlim_cur = bytes;
-    setrlimit(RLIMIT_FSIZE, &limit);
+TEST_F(ProfileFileTest, ReadFindsFirstMatchingSectionAndKeyIgnoringCase) {
+  struct Case {
+    std::string text, section, key, expected;
+  };
+  for (const Case& c : {
+           Case{"[Other]\nPortNo=1\n[Setup]\nInterval=5\n", "Setup", "PortNo", "dflt"},
+           Case{"[Other]\nPortNo=1\n[Setup]\nInterval=5\n", "Absent", "Interval", "dflt"},
+           Case{"[Other]\nPortNo=1\n[Setup]\nInterval=5\n", "Setup", "Interval", "5"},
+           Case{"[sEtUp]\nportno=9000\nIPADDRESS=10.1.2.3\n", "SETUP", "IpAddress", "10.1.2.3"},
+           Case{"  [ Setup ]  \n \tIPAddress \t=\t 10.0.0.1 x \t\n", "Setup", "IPAddress",
+                "10.0.0.1 x"},
+           Case{"[Setup]\nA=\n", "Setup", "A", ""},
+           Case{"[Setup]\nPortNo=1\nportno=2\n[SETUP]\nPortNo=3\n", "Setup", "PortNo", "1"},
+           Case{"[Setup]\nA=1\n[Other]\n[SETUP]\nInterval=4\n", "Setup", "Interval", "dflt"},
+           Case{"PortNo=5\n[Other]\nPortNo=6\n[Setup]\nX=1\n", "Setup", "PortNo", "dflt"},
+           Case{"[Setup]\n;PortNo=1\n  ; Interval=2\n", "Setup", "PortNo", "dflt"},
+           Case{"[Setup]\n;PortNo=1\n  ; Interval=2\n", "Setup", "Interval", "dflt"},
+           Case{"[Setup]\r\nIPAddress=10.0.0.1\r\nPortNo=9000\r\n", "Setup", "IPAddress",
+                "10.0.0.1"},
+           Case{"[Setup]\nPortNo=9000", "Setup", "PortNo", "9000"},
+       }) {
+    SCOPED_TRACE(c.text + " -> " + c.section + "/" + c.key);
+    EXPECT_EQ(LoadText(c.text).ReadString(c.section, c.key, "dflt", 1023), c.expected);
   }
-  ~FileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &saved_);
-    std::signal(SIGXFSZ, oldHandler_);
+}
+
+TEST(ProfileIntegerTest, LeadingNumberWithOptionalSignClampedTo32Bits) {
+  struct Case {
+    std::string text;
+    int32_t expected;
+  };
+  for (const Case& c :
+       {Case{"8501", 8501}, Case{"-20", -20}, Case{"+42xyz", 42}, Case{" \t12 34", 12},
+        Case{"007", 7}, Case{"abc", 0}, Case{"", 0}, Case{"-", 0}, Case{"+-5", 0}, Case{"- 5", 0},
+        Case{"0x10", 0}, Case{"2147483647", INT32_MAX}, Case{"2147483648", INT32_MAX},
+        Case{"99999999999", INT32_MAX}, Case{"-2147483648", INT32_MIN},
+        Case{"-99999999999", INT32_MIN}, Case{std::string(5000, '9'), INT32_MAX}}) {
+    EXPECT_EQ(ProfileFile::ParseInteger(c.text), c.expected) << '"' << c.text.substr(0, 20) << '"';
   }
-  FileSizeLimit(const FileSizeLimit&) = delete;
-  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-
- private:
-  rlimit saved_{};
-  void (*oldHandler_)(int) = nullptr;
-};
-
-// --- Reading -------------------------------------------------------------------------------
-
-using ProfileFileReadTest = ProfileFileTest;
-
-TEST_F(ProfileFileReadTest, MissingFileGivesDefaults) {
-  const ProfileFile file((Dir() / "absent.ini").string());
-  EXPECT_EQ(file.ReadString("Setup", "IPAddress", "dflt", 1023), "dflt");
-  EXPECT_EQ(file.ReadInteger("Setup", "PortNo", 8501), 8501);
 }
 
-TEST_F(ProfileFileReadTest, MissingSectionOrKeyGivesDefault) {
-  const ProfileFile file = LoadText("[Other]\nPortNo=1\n[Setup]\nInterval=5\n");
-  EXPECT_EQ(file.ReadInteger("Setup", "PortNo", 8501), 8501);
-  EXPECT_EQ(file.ReadInteger("Absent", "Interval", 3), 3);
-  EXPECT_EQ(file.ReadInteger("Setup", "Interval", 3), 5);
+TEST_F(ProfileFileTest, WriteReplacesInPlaceOrInsertsKeepingEverythingElse) {
+  struct Case {
+    std::string before;
+    ProfileFile::KeyValues keyValues;
+    std::string after;
+  };
+  for (const Case& c : {
+           Case{"", {{"B", "2"}, {"A", "1"}}, "[Setup]\nB=2\nA=1\n"},
+           Case{"; c\n[setup]\n  portno = 1  \nInterval=2\n",
+                {{"PortNo", "9000"}},
+                "; c\n[setup]\n  portno = 9000\nInterval=2\n"},
+           Case{"[Setup]\nA=1\nA=2\n[Setup]\nA=3\n",
+                {{"A", "9"}},
+                "[Setup]\nA=9\nA=2\n[Setup]\nA=3\n"},
+           Case{"[Setup]\nA=1\n; note\n\n[Other]\nX=1\n",
+                {{"B", "2"}, {"C", "3"}},
+                "[Setup]\nA=1\nB=2\nC=3\n; note\n\n[Other]\nX=1\n"},
+           Case{"[Setup]\n\n[Other]\nX=1\n", {{"A", "1"}}, "[Setup]\nA=1\n\n[Other]\nX=1\n"},
+           Case{"; top\n[Other]\nX=1\n", {{"A", "1"}}, "; top\n[Other]\nX=1\n[Setup]\nA=1\n"},
+           Case{"[Other]\nX=1", {{"A", "1"}}, "[Other]\nX=1\n[Setup]\nA=1\n"},
+           Case{"[Setup]\nX=1", {{"A", "1"}}, "[Setup]\nX=1\nA=1\n"},
+           Case{"[Setup]\nA=1", {{"A", "2"}}, "[Setup]\nA=2"},
+           Case{"; c\r\n[Setup]\r\nA=1\r\n\r\n[Other]\r\nX=1\r\n",
+                {{"A", "5"}, {"B", "6"}},
+                "; c\r\n[Setup]\r\nA=5\r\nB=6\r\n\r\n[Other]\r\nX=1\r\n"},
+           // A line break in a value must not inject lines.
+           Case{"",
+                {{"A", "1\n[Evil]\nB=2"}, {"C", "3\r\nD=4"}, {"E", "\rx"}},
+                "[Setup]\nA=1\nC=3\nE=\n"},
+       }) {
+    SCOPED_TRACE(c.before);
+    fs::remove(IniPath());
+    if (!c.before.empty()) WriteFileText(IniPath(), c.before);
+    ASSERT_TRUE(Write(c.keyValues));
+    EXPECT_EQ(ReadFileText(IniPath()), c.after);
+  }
 }
 
-TEST_F(ProfileFileReadTest, SectionAndKeyNamesIgnoreCase) {
-  const ProfileFile file = LoadText("[sEtUp]\nportno=9000\nIPADDRESS=10.1.2.3\n");
-  EXPECT_EQ(file.ReadInteger("Setup", "PortNo", 0), 9000);
-  EXPECT_EQ(file.ReadString("SETUP", "IpAddress", "", 1023), "10.1.2.3");
-}
-
-TEST_F(ProfileFileReadTest, NamesAndValuesAreTrimmedOfBlanksAndTabs) {
-  const ProfileFile file = LoadText("  [ Setup ]  \n \tIPAddress \t=\t 10.0.0.1 x \t\nA=\n");
-  EXPECT_EQ(file.ReadString("Setup", "IPAddress", "", 1023), "10.0.0.1 x");
-  EXPECT_EQ(file.ReadString("Setup", "A", "dflt", 1023), "");
-}
-
-TEST_F(ProfileFileReadTest, FirstMatchingSectionAndKeyWin) {
-  const ProfileFile file =
-      LoadText("[Setup]\nPortNo=1\nportno=2\n[Other]\nInterval=9\n[SETUP]\nPortNo=3\nInterval=4\n");
-  EXPECT_EQ(file.ReadInteger("Setup", "PortNo", 0), 1);
-  EXPECT_EQ(file.ReadInteger("Setup", "Interval", 77), 77);
-}
-
-TEST_F(ProfileFileReadTest, KeysBelongOnlyToTheirSection) {
-  const ProfileFile file = LoadText("PortNo=5\n[Other]\nPortNo=6\n[Setup]\nTimeOut=1\n");
-  EXPECT_EQ(file.ReadInteger("Setup", "PortNo", 8501), 8501);
-}
-
-TEST_F(ProfileFileReadTest, CommentLinesAreNotKeys) {
-  const ProfileFile file = LoadText("[Setup]\n;PortNo=1\n  ; Interval=2\nTimeOut=3\n");
-  EXPECT_EQ(file.ReadInteger("Setup", "PortNo", 8501), 8501);
-  EXPECT_EQ(file.ReadInteger("Setup", "Interval", 1), 1);
-  EXPECT_EQ(file.ReadInteger("Setup", "TimeOut", 100), 3);
-}
-
-TEST_F(ProfileFileReadTest, CrLfFileReadsWithoutCarriageReturns) {
-  const ProfileFile file = LoadText("[Setup]\r\nIPAddress=10.0.0.1\r\nPortNo=9000\r\n");
-  EXPECT_EQ(file.ReadString("Setup", "IPAddress", "", 1023), "10.0.0.1");
-  EXPECT_EQ(file.ReadInteger("Setup", "PortNo", 0), 9000);
-}
-
-TEST_F(ProfileFileReadTest, LastLineWithoutNewlineIsRead) {
-  const ProfileFile file = LoadText("[Setup]\nPortNo=9000");
-  EXPECT_EQ(file.ReadInteger("Setup", "PortNo", 0), 9000);
-}
-
-TEST_F(ProfileFileReadTest, StringIsCutToMaxCharacters) {
-  const ProfileFile file = LoadText("[Setup]\nIPAddress=abcdefgh\n");
-  EXPECT_EQ(file.ReadString("Setup", "IPAddress", "", 5), "abcde");
-}
-
-TEST_F(ProfileFileReadTest, IntegerOfPresentKeyUsesTheProfileRule) {
-  const ProfileFile file = LoadText("[Setup]\nA=abc\nB=  +42xyz\nC=-20\nD=\n");
-  EXPECT_EQ(file.ReadInteger("Setup", "A", 7), 0);
-  EXPECT_EQ(file.ReadInteger("Setup", "B", 7), 42);
-  EXPECT_EQ(file.ReadInteger("Setup", "C", 7), -20);
-  EXPECT_EQ(file.ReadInteger("Setup", "D", 7), 0);
-}
-
-// --- Integer rule ----------------------------------------------------------------------------
-
-TEST(ProfileIntegerTest, NumberAtStartWithOptionalSign) {
-  EXPECT_EQ(ProfileFile::ParseInteger("8501"), 8501);
-  EXPECT_EQ(ProfileFile::ParseInteger("-20"), -20);
-  EXPECT_EQ(ProfileFile::ParseInteger("+42xyz"), 42);
-  EXPECT_EQ(ProfileFile::ParseInteger(" \t12 34"), 12);
-  EXPECT_EQ(ProfileFile::ParseInteger("007"), 7);
-}
-
-TEST(ProfileIntegerTest, NoDigitsGivesZero) {
-  EXPECT_EQ(ProfileFile::ParseInteger("abc"), 0);
-  EXPECT_EQ(ProfileFile::ParseInteger(""), 0);
-  EXPECT_EQ(ProfileFile::ParseInteger("-"), 0);
-  EXPECT_EQ(ProfileFile::ParseInteger("+-5"), 0);
-  EXPECT_EQ(ProfileFile::ParseInteger("- 5"), 0);
-  EXPECT_EQ(ProfileFile::ParseInteger("0x10"), 0);
-}
-
-TEST(ProfileIntegerTest, OutOfRangeClampsTo32Bits) {
-  EXPECT_EQ(ProfileFile::ParseInteger("2147483647"), INT32_MAX);
-  EXPECT_EQ(ProfileFile::ParseInteger("2147483648"), INT32_MAX);
-  EXPECT_EQ(ProfileFile::ParseInteger("99999999999"), INT32_MAX);
-  EXPECT_EQ(ProfileFile::ParseInteger("-2147483648"), INT32_MIN);
-  EXPECT_EQ(ProfileFile::ParseInteger("-99999999999"), INT32_MIN);
-  EXPECT_EQ(ProfileFile::ParseInteger(std::string(5000, '9')), INT32_MAX);
-}
-
-// --- Writing ---------------------------------------------------------------------------------
-
-using ProfileFileWriteTest = ProfileFileTest;
-
-TEST_F(ProfileFileWriteTest, NewFileGetsSectionAndKeysWithLf) {
-  ASSERT_TRUE(Write({{"B", "2"}, {"A", "1"}}));
-  EXPECT_EQ(ReadFileText(IniPath()), "[Setup]\nB=2\nA=1\n");
-}
-
-TEST_F(ProfileFileWriteTest, ExistingValueIsReplacedInPlace) {
-  WriteFileText(IniPath(), "; c\n[setup]\n  portno = 1  \nInterval=2\n");
-  ASSERT_TRUE(Write({{"PortNo", "9000"}}));
-  EXPECT_EQ(ReadFileText(IniPath()), "; c\n[setup]\n  portno = 9000\nInterval=2\n");
-}
-
-TEST_F(ProfileFileWriteTest, OnlyFirstMatchingKeyIsReplaced) {
-  WriteFileText(IniPath(), "[Setup]\nA=1\nA=2\n[Setup]\nA=3\n");
-  ASSERT_TRUE(Write({{"A", "9"}}));
-  EXPECT_EQ(ReadFileText(IniPath()), "[Setup]\nA=9\nA=2\n[Setup]\nA=3\n");
-}
-
-TEST_F(ProfileFileWriteTest, MissingKeyGoesAfterLastKeyOfItsSection) {
-  WriteFileText(IniPath(), "[Setup]\nA=1\n; note\n\n[Other]\nX=1\n");
-  ASSERT_TRUE(Write({{"B", "2"}, {"C", "3"}}));
-  EXPECT_EQ(ReadFileText(IniPath()), "[Setup]\nA=1\nB=2\nC=3\n; note\n\n[Other]\nX=1\n");
-}
-
-TEST_F(ProfileFileWriteTest, MissingKeyOfEmptySectionGoesRightAfterHeader) {
-  WriteFileText(IniPath(), "[Setup]\n\n[Other]\nX=1\n");
-  ASSERT_TRUE(Write({{"A", "1"}}));
-  EXPECT_EQ(ReadFileText(IniPath()), "[Setup]\nA=1\n\n[Other]\nX=1\n");
-}
-
-TEST_F(ProfileFileWriteTest, MissingSectionIsAppendedAtEnd) {
-  WriteFileText(IniPath(), "; top\n[Other]\nX=1\n");
-  ASSERT_TRUE(Write({{"A", "1"}}));
-  EXPECT_EQ(ReadFileText(IniPath()), "; top\n[Other]\nX=1\n[Setup]\nA=1\n");
-}
-
-TEST_F(ProfileFileWriteTest, FileWithoutFinalNewlineGetsOneBeforeAppendedLines) {
-  WriteFileText(IniPath(), "[Other]\nX=1");
-  ASSERT_TRUE(Write({{"A", "1"}}));
-  EXPECT_EQ(ReadFileText(IniPath()), "[Other]\nX=1\n[Setup]\nA=1\n");
-
-  WriteFileText(IniPath(), "[Setup]\nX=1");
-  ASSERT_TRUE(Write({{"A", "1"}}));
-  EXPECT_EQ(ReadFileText(IniPath()), "[Setup]\nX=1\nA=1\n");
-}
-
-TEST_F(ProfileFileWriteTest, ReplacedLastLineKeepsHavingNoNewline) {
-  WriteFileText(IniPath(), "[Setup]\nA=1");
-  ASSERT_TRUE(Write({{"A", "2"}}));
-  EXPECT_EQ(ReadFileText(IniPath()), "[Setup]\nA=2");
-}
-
-TEST_F(ProfileFileWriteTest, CrLfFileKeepsCrLfOnEveryLine) {
-  WriteFileText(IniPath(), "; c\r\n[Setup]\r\nA=1\r\n\r\n[Other]\r\nX=1\r\n");
-  ASSERT_TRUE(Write({{"A", "5"}, {"B", "6"}, {"Z", "7"}}, "Setup"));
+TEST_F(ProfileFileTest, CrLfFileGetsCrLfOnAppendedSection) {
+  WriteFileText(IniPath(), "[Other]\r\nX=1\r\n");
   ASSERT_TRUE(Write({{"Q", "8"}}, "New"));
-  EXPECT_EQ(ReadFileText(IniPath()),
-            "; c\r\n[Setup]\r\nA=5\r\nB=6\r\nZ=7\r\n\r\n[Other]\r\nX=1\r\n[New]\r\nQ=8\r\n");
+  EXPECT_EQ(ReadFileText(IniPath()), "[Other]\r\nX=1\r\n[New]\r\nQ=8\r\n");
 }
 
-TEST_F(ProfileFileWriteTest, ValueWithLineBreakCannotInjectLines) {
-  ASSERT_TRUE(Write({{"A", "1\n[Evil]\nB=2"}, {"C", "3\r\nD=4"}, {"E", "\rx"}}));
-  EXPECT_EQ(ReadFileText(IniPath()), "[Setup]\nA=1\nC=3\nE=\n");
-  const ProfileFile file(IniPath().string());
-  EXPECT_EQ(file.ReadString("Evil", "B", "none", 1023), "none");
-}
-
-// --- Atomic replace --------------------------------------------------------------------------
-
-using ProfileFileReplaceTest = ProfileFileTest;
-
-TEST_F(ProfileFileReplaceTest, LeavesNoTemporaryFileAndKeepsMode) {
+TEST_F(ProfileFileTest, ReplaceLeavesNoTemporaryFileAndKeepsMode) {
   WriteFileText(IniPath(), "[Setup]\nA=1\n");
-  fs::permissions(IniPath(), fs::perms::owner_read | fs::perms::owner_write |
-                                 fs::perms::group_read | fs::perms::others_read);
+  const fs::perms mode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                         fs::perms::others_read;
+  fs::permissions(IniPath(), mode);
   ASSERT_TRUE(Write({{"A", "2"}}));
   EXPECT_EQ(FileNamesIn(Dir()), std::set<std::string>{"test.ini"});
-  EXPECT_EQ(fs::status(IniPath()).permissions() & fs::perms::all,
-            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
-                fs::perms::others_read);
+  EXPECT_EQ(fs::status(IniPath()).permissions() & fs::perms::all, mode);
 }
 
-TEST_F(ProfileFileReplaceTest, NewFileModeFollowsUmask) {
+TEST_F(ProfileFileTest, NewFileModeFollowsUmask) {
   const mode_t saved = umask(027);
   const bool written = Write({{"A", "1"}});
   umask(saved);
@@ -251,31 +139,33 @@ TEST_F(ProfileFileReplaceTest, NewFileModeFollowsUmask) {
             fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
 }
 
-TEST_F(ProfileFileReplaceTest, TargetThatIsADirectoryFailsAndIsKept) {
+TEST_F(ProfileFileTest, EmptyPathOrDirectoryTargetFailsAndIsKept) {
+  EXPECT_FALSE(ProfileFile::WriteStrings("", "Setup", {{"A", "1"}}));
   fs::create_directory(IniPath());
   EXPECT_FALSE(Write({{"A", "1"}}));
   EXPECT_TRUE(fs::is_directory(IniPath()));
   EXPECT_EQ(FileNamesIn(Dir()), std::set<std::string>{"test.ini"});
 }
 
-TEST_F(ProfileFileReplaceTest, EmptyPathFails) {
-  EXPECT_FALSE(ProfileFile::WriteStrings("", "Setup", {{"A", "1"}}));
-}
-
-TEST_F(ProfileFileReplaceTest, FailedWriteKeepsOriginalAndRemovesTemporary) {
+TEST_F(ProfileFileTest, FailedWriteKeepsOriginalAndRemovesTemporary) {
   const std::string original = "; keep\n[Setup]\nA=1\n";
   WriteFileText(IniPath(), original);
-  bool written = true;
-  {
-    const FileSizeLimit limit(64);
-    written = Write({{"A", std::string(1000, 'x')}});
-  }
+  // A low file-size limit makes the write fail as on a full disk.
+  rlimit saved{};
+  getrlimit(RLIMIT_FSIZE, &saved);
+  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit limit = saved;
+  limit.rlim_cur = 64;
+  setrlimit(RLIMIT_FSIZE, &limit);
+  const bool written = Write({{"A", std::string(1000, 'x')}});
+  setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, oldHandler);
   EXPECT_FALSE(written);
   EXPECT_EQ(ReadFileText(IniPath()), original);
   EXPECT_EQ(FileNamesIn(Dir()), std::set<std::string>{"test.ini"});
 }
 
-TEST_F(ProfileFileReplaceTest, SymbolicLinkIsKeptAndItsTargetUpdated) {
+TEST_F(ProfileFileTest, SymbolicLinkIsKeptAndItsTargetUpdated) {
   const fs::path real = Dir() / "real.ini";
   WriteFileText(real, "[Setup]\nA=1\n");
   fs::create_symlink(real, IniPath());

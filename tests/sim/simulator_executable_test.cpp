@@ -22,10 +22,10 @@ using namespace std::chrono_literals;
 
 constexpr auto kBound = 10s;
 
-// The executable as a child process with its stdout on a pipe.
+// The executable as a child process with its stdout on a pipe; killed if still running at the end.
 class SimulatorProcess {
  public:
-  explicit SimulatorProcess(const std::vector<std::string>& arguments) {
+  explicit SimulatorProcess(std::vector<std::string> arguments) {
     int pipeFds[2];
     if (pipe(pipeFds) != 0) return;
     posix_spawn_file_actions_t actions;
@@ -33,10 +33,9 @@ class SimulatorProcess {
     posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
     posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
     posix_spawn_file_actions_addclose(&actions, pipeFds[1]);
-    std::vector<std::string> all = {VARNEL_SIM_EXECUTABLE};
-    all.insert(all.end(), arguments.begin(), arguments.end());
+    arguments.insert(arguments.begin(), VARNEL_SIM_EXECUTABLE);
     std::vector<char*> argv;
-    for (std::string& argument : all) argv.push_back(argument.data());
+    for (std::string& argument : arguments) argv.push_back(argument.data());
     argv.push_back(nullptr);
     if (posix_spawn(&pid_, VARNEL_SIM_EXECUTABLE, &actions, nullptr, argv.data(), environ) != 0) {
       pid_ = -1;
@@ -47,7 +46,7 @@ class SimulatorProcess {
   }
 
   ~SimulatorProcess() {
-    if (pid_ > 0 && !exitStatus_) {
+    if (pid_ > 0 && !exited_) {
       kill(pid_, SIGKILL);
       waitpid(pid_, nullptr, 0);
     }
@@ -57,14 +56,14 @@ class SimulatorProcess {
   bool Started() const { return pid_ > 0; }
   pid_t Pid() const { return pid_; }
 
-  // The first line of stdout, without its LF, or nothing when none came within the bound.
-  std::optional<std::string> ReadLine(std::chrono::milliseconds bound) {
-    const auto deadline = std::chrono::steady_clock::now() + bound;
+  // The first line of stdout without its LF, or nothing when none came within the bound.
+  std::optional<std::string> ReadLine() {
+    const auto deadline = std::chrono::steady_clock::now() + kBound;
     std::string line;
+    char c = 0;
     while (std::chrono::steady_clock::now() < deadline) {
       pollfd pfd{output_, POLLIN, 0};
       if (poll(&pfd, 1, 100) <= 0) continue;
-      char c = 0;
       if (read(output_, &c, 1) != 1) return std::nullopt;
       if (c == '\n') return line;
       line += c;
@@ -72,79 +71,65 @@ class SimulatorProcess {
     return std::nullopt;
   }
 
-  // The exit code, or nothing when the process did not end within the bound.
-  std::optional<int> WaitForExit(std::chrono::milliseconds bound) {
-    const auto deadline = std::chrono::steady_clock::now() + bound;
-    while (!exitStatus_ && std::chrono::steady_clock::now() < deadline) {
-      int status = 0;
+  // The exit code, or nothing when the process did not exit normally within the bound.
+  std::optional<int> WaitForExit() {
+    const auto deadline = std::chrono::steady_clock::now() + kBound;
+    int status = 0;
+    while (std::chrono::steady_clock::now() < deadline) {
       if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        exitStatus_ = status;
-        break;
+        exited_ = true;
+        return WIFEXITED(status) ? std::optional<int>(WEXITSTATUS(status)) : std::nullopt;
       }
       std::this_thread::sleep_for(10ms);
     }
-    if (!exitStatus_ || !WIFEXITED(*exitStatus_)) return std::nullopt;
-    return WEXITSTATUS(*exitStatus_);
+    return std::nullopt;
   }
 
  private:
   pid_t pid_ = -1;
   int output_ = -1;
-  std::optional<int> exitStatus_;
+  bool exited_ = false;
 };
 
-uint16_t PortOfListeningLine(const std::string& line) {
-  return static_cast<uint16_t>(std::stoi(line.substr(line.rfind(':') + 1)));
-}
-
-TEST(SimulatorExecutableTest, PrintsListeningLineAnswersAndExitsZeroOnTerm) {
-  SimulatorProcess process({"--port", "0", "--pattern", "constant:40000"});
-  ASSERT_TRUE(process.Started());
-  const auto line = process.ReadLine(kBound);
-  ASSERT_TRUE(line);
-  ASSERT_EQ(line->rfind("varnel-sim listening on 127.0.0.1:", 0), 0u) << *line;
-  const uint16_t port = PortOfListeningLine(*line);
-  ASSERT_NE(port, 0);
-
-  LoopbackClient client;
-  ASSERT_TRUE(client.SendToLoopback(port, "RDS DM00100 2\r\n"));
-  const auto reply = client.Receive(kBound);
-  ASSERT_TRUE(reply);
-  EXPECT_EQ(reply->bytes, "40000 40000\r\n");
-
-  ASSERT_EQ(kill(process.Pid(), SIGTERM), 0);
-  EXPECT_EQ(process.WaitForExit(kBound), std::optional<int>(0));
-}
-
-TEST(SimulatorExecutableTest, ExitsZeroOnInterrupt) {
-  SimulatorProcess process({"--port=0", "--fault", "silent", "--verbose"});
-  ASSERT_TRUE(process.Started());
-  ASSERT_TRUE(process.ReadLine(kBound));
-  ASSERT_EQ(kill(process.Pid(), SIGINT), 0);
-  EXPECT_EQ(process.WaitForExit(kBound), std::optional<int>(0));
-}
-
-TEST(SimulatorExecutableTest, BadOptionsExitTwo) {
-  for (const std::vector<std::string>& arguments : {std::vector<std::string>{"--fault", "loud"},
-                                                    {"--pattern", "constant:70000"},
-                                                    {"--port", "65536"},
-                                                    {"--port"},
-                                                    {"--frobnicate"},
-                                                    {"--bind", "192.0.2.1"},
-                                                    {"--alt-address", "192.0.2.2"}}) {
-    SimulatorProcess process(arguments);
+TEST(SimulatorExecutableTest, PrintsListeningLineAnswersAndExitsZeroOnSignal) {
+  for (const int signal : {SIGTERM, SIGINT}) {
+    SCOPED_TRACE(signal);
+    SimulatorProcess process({"--port=0", "--pattern", "constant:40000", "--verbose"});
     ASSERT_TRUE(process.Started());
-    EXPECT_EQ(process.WaitForExit(kBound), std::optional<int>(2)) << arguments[0];
+    const auto line = process.ReadLine();
+    ASSERT_TRUE(line);
+    ASSERT_EQ(line->rfind("varnel-sim listening on 127.0.0.1:", 0), 0u) << *line;
+    const auto port = static_cast<uint16_t>(std::stoi(line->substr(line->rfind(':') + 1)));
+    ASSERT_NE(port, 0);
+
+    LoopbackClient client;
+    ASSERT_TRUE(client.SendToLoopback(port, "RDS DM00100 2\r\n"));
+    const auto reply = client.Receive(kBound);
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->bytes, "40000 40000\r\n");
+
+    ASSERT_EQ(kill(process.Pid(), signal), 0);
+    EXPECT_EQ(process.WaitForExit(), std::optional<int>(0));
   }
 }
 
-TEST(SimulatorExecutableTest, HelpExitsZero) {
-  SimulatorProcess process({"--help"});
-  ASSERT_TRUE(process.Started());
-  const auto line = process.ReadLine(kBound);
-  ASSERT_TRUE(line);
-  EXPECT_NE(line->find("varnel-sim"), std::string::npos);
-  EXPECT_EQ(process.WaitForExit(kBound), std::optional<int>(0));
+TEST(SimulatorExecutableTest, BadOptionsExitTwoAndHelpExitsZero) {
+  struct Case {
+    std::vector<std::string> arguments;
+    int exitCode;
+  };
+  for (const Case& c : {Case{{"--fault", "loud"}, 2}, Case{{"--pattern", "constant:70000"}, 2},
+                        Case{{"--port", "65536"}, 2}, Case{{"--port"}, 2},
+                        Case{{"--frobnicate"}, 2}, Case{{"--bind", "192.0.2.1"}, 2},
+                        Case{{"--alt-address", "192.0.2.2"}, 2}, Case{{"--help"}, 0}}) {
+    SCOPED_TRACE(c.arguments[0]);
+    SimulatorProcess process(c.arguments);
+    ASSERT_TRUE(process.Started());
+    if (c.exitCode == 0) {
+      EXPECT_NE(process.ReadLine().value_or("").find("varnel-sim"), std::string::npos);
+    }
+    EXPECT_EQ(process.WaitForExit(), std::optional<int>(c.exitCode));
+  }
 }
 
 TEST(SimulatorExecutableTest, BusyPortExitsOne) {
@@ -154,7 +139,7 @@ TEST(SimulatorExecutableTest, BusyPortExitsOne) {
   ASSERT_TRUE(holder.Start(nullptr));
   SimulatorProcess process({"--port", std::to_string(holder.Port())});
   ASSERT_TRUE(process.Started());
-  EXPECT_EQ(process.WaitForExit(kBound), std::optional<int>(1));
+  EXPECT_EQ(process.WaitForExit(), std::optional<int>(1));
 }
 
 }  // namespace
