@@ -7,6 +7,8 @@
 #include <QSet>
 #include <QTest>
 #include <QUrl>
+#include <functional>
+#include <tuple>
 #include <vector>
 
 #include "app/version.h"
@@ -23,9 +25,16 @@ class VersionDialogTest : public ::testing::Test {
   }
   void TearDown() override { TForm3::SetUrlOpener(previousOpener_); }
 
-  void OpenWith(const std::function<void()>& inside) {
+  // Runs `inside` while the dialog is shown; `open` tells whether it was still open after.
+  void OpenWith(const std::function<void()>& inside, bool* open = nullptr) {
     EXPECT_TRUE(RunInsideModal(
-        form_, [this] { form_.Open(); }, inside))
+        form_, [this] { form_.Open(); },
+        [&] {
+          inside();
+          QCoreApplication::processEvents();
+          if (open) *open = form_.isVisible();
+          form_.Button1->click();
+        }))
         << "the dialog was still open at the bound";
     EXPECT_FALSE(form_.isVisible());
   }
@@ -35,99 +44,74 @@ class VersionDialogTest : public ::testing::Test {
   TForm3::UrlOpener previousOpener_;
 };
 
-TEST_F(VersionDialogTest, WindowIsFixedSizeWithoutMaximiseTest) {
+TEST_F(VersionDialogTest, WindowControlsAndFocusTest) {
   EXPECT_EQ(form_.windowTitle(), "Version");
   EXPECT_EQ(form_.minimumSize(), QSize(247, 154));
   EXPECT_EQ(form_.maximumSize(), QSize(247, 154));
   EXPECT_FALSE(form_.windowFlags() & Qt::WindowMaximizeButtonHint);
   EXPECT_TRUE(form_.windowFlags() & Qt::WindowMinimizeButtonHint);
-}
-
-TEST_F(VersionDialogTest, ControlsStandAtTheirPlacesTest) {
-  EXPECT_EQ(form_.Image1->geometry(), QRect(12, 20, 32, 32));
-  EXPECT_EQ(form_.Label2->pos(), QPoint(64, 29));
-  EXPECT_EQ(form_.Label1->pos(), QPoint(38, 74));
-  EXPECT_EQ(form_.Label3->pos(), QPoint(37, 92));
-  EXPECT_EQ(form_.Button1->geometry(), QRect(160, 120, 75, 25));
+  const std::tuple<QWidget*, const char*, QPoint> controls[] = {
+      {form_.Image1, "Image1", {12, 20}},
+      {form_.Label2, "Label2", {64, 29}},
+      {form_.Label1, "Label1", {38, 74}},
+      {form_.Label3, "Label3", {37, 92}},
+      {form_.Button1, "Button1", {160, 120}}};
+  for (const auto& [control, name, at] : controls) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(form_.findChild<QWidget*>(name), control);
+    EXPECT_EQ(control->pos(), at);
+    // Only the button takes the focus.
+    EXPECT_EQ(control->focusPolicy() == Qt::NoFocus, control != form_.Button1);
+  }
+  EXPECT_EQ(form_.Image1->size(), QSize(32, 32));
+  EXPECT_EQ(form_.Button1->size(), QSize(75, 25));
   EXPECT_EQ(form_.Button1->text(), "OK");
   EXPECT_EQ(form_.Label3->cursor().shape(), Qt::PointingHandCursor);
   EXPECT_EQ(form_.Label3->text(), TForm3::kWebAddress);
   EXPECT_FALSE(form_.Label1->text().isEmpty());
-  for (const char* name : {"Image1", "Label1", "Label2", "Label3", "Button1"}) {
-    EXPECT_NE(form_.findChild<QWidget*>(name), nullptr) << name;
-  }
+  ASSERT_FALSE(form_.Image1->pixmap().isNull());
+  EXPECT_EQ(form_.Image1->pixmap().toImage(), AppIconPixmap().toImage());
 }
 
-TEST_F(VersionDialogTest, OnlyTheButtonTakesTheFocusTest) {
-  EXPECT_EQ(form_.Image1->focusPolicy(), Qt::NoFocus);
-  EXPECT_EQ(form_.Label1->focusPolicy(), Qt::NoFocus);
-  EXPECT_EQ(form_.Label2->focusPolicy(), Qt::NoFocus);
-  EXPECT_EQ(form_.Label3->focusPolicy(), Qt::NoFocus);
-  EXPECT_NE(form_.Button1->focusPolicy(), Qt::NoFocus);
-}
-
-TEST_F(VersionDialogTest, ImageShowsTheApplicationIconTest) {
-  const QPixmap shown = form_.Image1->pixmap();
-  ASSERT_FALSE(shown.isNull());
-  EXPECT_EQ(shown.toImage(), AppIconPixmap().toImage());
-}
-
-TEST_F(VersionDialogTest, EveryOpeningShowsTheVersionStringTest) {
-  std::vector<QString> shown;
-  for (int i = 0; i < 2; ++i) {
+TEST_F(VersionDialogTest, EveryOpeningIsCentredAndShowsTheVersionStringTest) {
+  for (int opening = 0; opening < 2; ++opening) {
+    QPoint centre;
+    QString shown;
     OpenWith([&] {
-      shown.push_back(form_.Label2->text());
-      QTest::mouseClick(form_.Button1, Qt::LeftButton);
+      centre = form_.frameGeometry().center();
+      shown = form_.Label2->text();
     });
+    EXPECT_EQ(shown, kVersionString);
+    EXPECT_LE((centre - form_.screen()->geometry().center()).manhattanLength(), 2);
   }
-  ASSERT_EQ(shown.size(), 2u);
-  EXPECT_EQ(shown[0], kVersionString);
-  EXPECT_EQ(shown[1], kVersionString);
   EXPECT_GE(form_.Label2->width(), form_.Label2->sizeHint().width());
-}
-
-TEST_F(VersionDialogTest, OpeningCentresTheDialogOnTheScreenTest) {
-  QPoint centre;
-  OpenWith([&] {
-    centre = form_.frameGeometry().center();
-    form_.Button1->click();
-  });
-  EXPECT_LE((centre - form_.screen()->geometry().center()).manhattanLength(), 2);
+  EXPECT_TRUE(RunInsideModal(
+      form_, [this] { form_.Open(); }, [this] { form_.close(); }))
+      << "the close box did not close the dialog";
 }
 
 TEST_F(VersionDialogTest, LinkClickRequestsTheAddressAndTheDialogStaysOpenTest) {
-  bool openAfterClick = false;
-  OpenWith([&] {
-    QTest::mouseClick(form_.Label3, Qt::LeftButton);
-    QCoreApplication::processEvents();
-    openAfterClick = form_.isVisible();
-    form_.Button1->click();
-  });
-  ASSERT_EQ(opened_.size(), 1u);
-  EXPECT_EQ(opened_[0], QUrl(TForm3::kWebAddress));
-  EXPECT_TRUE(openAfterClick);
+  bool open = false;
+  OpenWith([&] { QTest::mouseClick(form_.Label3, Qt::LeftButton); }, &open);
+  EXPECT_EQ(opened_, std::vector<QUrl>{QUrl(TForm3::kWebAddress)});
+  EXPECT_TRUE(open);
 }
 
 TEST_F(VersionDialogTest, ClicksElsewhereDoNothingTest) {
-  bool stillOpen = false;
-  OpenWith([&] {
-    QTest::mouseClick(form_.Image1, Qt::LeftButton);
-    QTest::mouseClick(form_.Label1, Qt::LeftButton);
-    QTest::mouseClick(form_.Label2, Qt::LeftButton);
-    QTest::mouseClick(&form_, Qt::LeftButton, Qt::NoModifier, QPoint(5, 140));
-    // Pressed on the link but released elsewhere is no click.
-    QTest::mousePress(form_.Label3, Qt::LeftButton);
-    QTest::mouseRelease(form_.Label3, Qt::LeftButton, Qt::NoModifier, QPoint(-20, -20));
-    QCoreApplication::processEvents();
-    stillOpen = form_.isVisible();
-    form_.Button1->click();
-  });
+  bool open = false;
+  OpenWith(
+      [&] {
+        for (QWidget* control : {form_.Image1, form_.Label1, form_.Label2}) {
+          QTest::mouseClick(control, Qt::LeftButton);
+        }
+        QTest::mouseClick(&form_, Qt::LeftButton, Qt::NoModifier, QPoint(5, 140));
+        // Pressed on the link but released elsewhere is no click.
+        QTest::mousePress(form_.Label3, Qt::LeftButton);
+        QTest::mouseRelease(form_.Label3, Qt::LeftButton, Qt::NoModifier, QPoint(-20, -20));
+      },
+      &open);
   EXPECT_TRUE(opened_.empty());
-  EXPECT_TRUE(stillOpen);
-}
-
-TEST_F(VersionDialogTest, CloseBoxClosesTheDialogTest) {
-  OpenWith([&] { form_.close(); });
+  EXPECT_TRUE(open);
 }
 
 TEST(AppIconTest, IconIsThirtyTwoPixelsSquareWithAtMostSixteenColoursTest) {
