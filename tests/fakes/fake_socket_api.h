@@ -1,10 +1,11 @@
 #pragma once
 
+#include <arpa/inet.h>
+
 #include <QPointer>
 #include <cstdint>
 #include <deque>
 #include <map>
-#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -12,61 +13,51 @@
 #include "net/notify_window.h"
 #include "net/socket_api.h"
 
-// A socket layer for tests: records every call, fails any call with a chosen error number,
-// injects received datagrams and answers host lookups from a table. Notifications go through
-// the notify window's event queue, as the real layer's do.
-//
-// Operation names used for recording and failing: "startup", "cleanup", "socket",
-// "setsockopt", "bind", "closesocket", "sendto", "recvfrom", "asyncselect",
-// "asyncgethostbyname", "inet_addr", "getlasterror", "localportof".
+// A socket layer for tests: records every call by operation name ("startup", "socket",
+// "setsockopt", "bind", "asyncgethostbyname", ...), fails the next call of an operation with a
+// chosen error number, injects received datagrams and answers host lookups from a table.
+// Notifications go through the notify window's event queue, as the real layer's do.
 class FakeSocketApi : public SocketApi {
  public:
   struct Call {
     std::string name;
     std::vector<std::int64_t> args;
-    std::string text;  // the name of a lookup, the text given to inet_addr
+    std::string text;  // the name looked up
   };
   struct SentDatagram {
-    SocketHandle handle = 0;
     std::string bytes;
     std::string toIp;
     std::uint16_t toPort = 0;  // host order
   };
 
-  FakeSocketApi();
-  ~FakeSocketApi() override;
-
-  // The next call of `op` fails and leaves `error` as the last error number. A failing
-  // "startup" returns `error`, or kWsaSysNotReady when `error` is 0.
-  void FailNext(const std::string& op, int error);
-  void FailAlways(const std::string& op, int error);
-  void ClearFailures();
-
-  // Queues a datagram on the socket last registered by AsyncSelect and posts one read
-  // notification for it to the registered window.
+  // The next call of `op` fails with `error`; a failing "startup" returns `error`, or
+  // kWsaSysNotReady when it is 0.
+  void FailNext(const std::string& op, int error) { failNext_[op] = error; }
+  // Queues a datagram on the socket last selected and posts one read notification for it.
   void Deliver(const std::string& bytes, const std::string& fromIp, std::uint16_t fromPort);
-
-  // Lookup table: a name answered with one address, with a failure, or with an empty list.
-  // Names not in the table fail with kWsaHostNotFound.
+  // `name` resolves to `dottedAddress`, or to no address when it is empty. Other names fail.
   void SetHostAddress(const std::string& name, const std::string& dottedAddress);
-  void SetHostFailure(const std::string& name, int error);
-  void SetHostWithoutAddresses(const std::string& name);
   // While held, lookups are answered only by CompleteHeldLookups().
-  void HoldLookups(bool hold);
+  void HoldLookups(bool hold) { holdLookups_ = hold; }
   void CompleteHeldLookups();
 
   const std::vector<Call>& Calls() const { return calls_; }
   int CountOf(const std::string& op) const;
   std::vector<std::string> LookedUpNames() const;
   const std::vector<SentDatagram>& Sent() const { return sent_; }
-  // Startup calls minus Cleanup calls that succeeded.
-  int StartupBalance() const { return startups_; }
-  SocketHandle LastSocket() const { return lastSocket_; }
+  int StartupBalance() const { return startups_; }  // successful startups minus cleanups
+  SocketHandle LastSocket() const { return nextSocket_ - 1; }
   bool IsOpen(SocketHandle handle) const { return open_.count(handle) != 0; }
 
   int Startup(std::uint16_t version) override;
-  void Cleanup() override;
-  SocketHandle Socket(int af, int type, int protocol) override;
+  void Cleanup() override {
+    if (!Enter("cleanup", {}) && startups_ > 0) --startups_;
+  }
+  SocketHandle Socket(int af, int type, int protocol) override {
+    if (Enter("socket", {af, type, protocol})) return kInvalidSocket;
+    open_.insert(nextSocket_);
+    return nextSocket_++;
+  }
   int SetSockOpt(SocketHandle handle, int level, int name, const char* value, int length) override;
   int Bind(SocketHandle handle, const SockAddrIn& address) override;
   int CloseSocket(SocketHandle handle) override;
@@ -77,51 +68,38 @@ class FakeSocketApi : public SocketApi {
                   long events) override;
   void AsyncGetHostByName(NotifyWindow& window, std::uint32_t message, const char* name,
                           char* hostEntry, int bufferLength) override;
-  std::uint32_t InetAddr(const char* text) override;
-  int GetLastError() override;
-  std::uint16_t LocalPortOf(SocketHandle handle) override;
+  std::uint32_t InetAddr(const char* text) override { return ::inet_addr(text); }
+  int GetLastError() override { return lastError_; }
+  std::uint16_t LocalPortOf(SocketHandle handle) override {
+    return boundPorts_.count(handle) != 0 ? boundPorts_[handle] : 0;
+  }
 
  private:
-  struct Incoming {
-    std::string bytes;
-    std::uint32_t address = 0;
-    std::uint16_t port = 0;
-  };
-  struct Selection {
-    QPointer<NotifyWindow> window;
-    std::uint32_t message = 0;
-  };
-  struct HostAnswer {
-    int error = 0;
-    std::vector<std::uint32_t> addresses;
-  };
   struct Lookup {
     QPointer<NotifyWindow> window;
     std::uint32_t message = 0;
     char* hostEntry = nullptr;
-    int bufferLength = 0;
-    HostAnswer answer;
+    int error = kWsaHostNotFound;
+    std::vector<std::uint32_t> addresses;
   };
 
-  void Record(const std::string& op, std::vector<std::int64_t> args, std::string text = {});
-  std::optional<int> TakeFailure(const std::string& op);
-  int Fail(int error);
+  // Records the call; true when it is to fail (the last error is then set).
+  bool Enter(const std::string& op, std::vector<std::int64_t> args, std::string text = {});
   static void Answer(const Lookup& lookup);
 
   std::vector<Call> calls_;
   std::map<std::string, int> failNext_;
-  std::map<std::string, int> failAlways_;
-  std::map<std::string, HostAnswer> hosts_;
+  std::map<std::string, std::vector<std::uint32_t>> hosts_;
   bool holdLookups_ = false;
   std::vector<Lookup> heldLookups_;
   std::vector<SentDatagram> sent_;
   std::set<SocketHandle> open_;
   std::map<SocketHandle, std::uint16_t> boundPorts_;
-  std::map<SocketHandle, std::deque<Incoming>> incoming_;
-  std::map<SocketHandle, Selection> selections_;
+  std::map<SocketHandle, std::deque<std::pair<std::string, SockAddrIn>>> incoming_;
+  QPointer<NotifyWindow> selectedWindow_;
+  std::uint32_t selectedMessage_ = 0;
+  SocketHandle selected_ = 0;
   SocketHandle nextSocket_ = 100;
-  SocketHandle lastSocket_ = 0;
-  SocketHandle lastSelected_ = 0;
   std::uint16_t nextPort_ = 50000;
   int startups_ = 0;
   int lastError_ = 0;

@@ -5,13 +5,12 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QFile>
+#include <QString>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <climits>
-#include <cstdio>
+#include <cstdint>
 #include <functional>
 #include <memory>
-#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -26,6 +25,8 @@
 #include "tests/fakes/fake_socket_api.h"
 
 namespace {
+
+using Texts = std::vector<std::string>;
 
 // Records what the cycle sets; a restart is a change that leaves the timer running.
 class FakeTimer final : public CycleTimer {
@@ -53,38 +54,32 @@ class FakeClock final : public Clock {
   LocalDateTime Time{2004, 1, 10, 9, 5, 8};
 };
 
-// Five-digit fields separated by blanks, CR LF after the last: 6 * fields + 1 bytes.
-std::string Reply(const std::vector<int>& fields) {
-  std::string text;
-  for (size_t i = 0; i < fields.size(); ++i) {
-    char field[16];
-    std::snprintf(field, sizeof field, "%5.5d", fields[i]);
-    text += (i == 0 ? "" : " ") + std::string(field);
-  }
-  return text + "\r\n";
-}
-
 std::vector<int> Sequence(int first, int count) {
   std::vector<int> values;
   for (int i = 0; i < count; ++i) values.push_back(first + i);
   return values;
 }
 
-std::string Header(int start, int num) {
-  std::string text = "YYYY-MM-DD,HH:MM:SS";
-  for (int d = start; d < start + num; ++d) {
-    char column[16];
-    std::snprintf(column, sizeof column, ",DM%5.5d", d);
-    text += column;
-  }
-  return text + "\r\n";
-}
-
-std::string Values(int first, int count) {
+// Each value as printf `format` gives it, joined, then `end`.
+std::string Join(const std::vector<int>& values, const char* format, std::string end) {
   std::string text;
-  for (const int v : Sequence(first, count)) text += "," + std::to_string(v);
-  return text;
+  for (const int v : values) text += QString::asprintf(format, v).toStdString();
+  return text + end;
 }
+// Five-digit fields separated by blanks, CR LF after the last: 6 * fields + 1 bytes.
+std::string Reply(const std::vector<int>& fields) {
+  return Join(fields, " %05d", "\r\n").substr(1);
+}
+std::string Header(int start, int num) {
+  return "YYYY-MM-DD,HH:MM:SS" + Join(Sequence(start, num), ",DM%05d", "\r\n");
+}
+std::string Values(int first, int count) { return Join(Sequence(first, count), ",%d", ""); }
+const std::string kStamp = "2004-01-10,09:05:08";
+std::string Row(int first, int count) { return kStamp + Values(first, count) + "\r\n"; }
+std::string Request(int first, int count) {
+  return "RDS DM00" + std::to_string(first) + " " + std::to_string(count) + "\r\n";
+}
+const std::string kUnexpected13 = "Unexpected-UDP-DataReceived 13Bytes. Abandond.";
 
 // The message of what the call throws; fails the test when it throws nothing.
 template <typename E = Exception>
@@ -98,9 +93,6 @@ std::string ErrorOf(const std::function<void()>& call) {
   return {};
 }
 
-const std::string kStamp = "2004-01-10,09:05:08";
-const std::string kUnexpected13 = "Unexpected-UDP-DataReceived 13Bytes. Abandond.";
-
 class ReadCycleTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -109,9 +101,7 @@ class ReadCycleTest : public ::testing::Test {
     settings.PortNo = 8501;
     settings.DeviceStart = 100;
     settings.DeviceNum = 20;
-    endpoint.SetRemotePort(0);
-    endpoint.SetLocalPort(0);
-    endpoint.SetReportLevel(1);
+    endpoint.LoadStoredProperties();
     endpoint.OnDataReceived = [this](TUDPEndpoint&, int32_t n, const std::string& ip, int32_t p) {
       cycle->UDPEndpoint1DataReceived(n, ip, p);
     };
@@ -133,6 +123,13 @@ class ReadCycleTest : public ::testing::Test {
     cycle = std::make_unique<ReadCycle>(
         ReadCycle::Parts{settings, endpoint, timer1, timer2, timer3, *log_, clock, status, pass});
   }
+  // A log in a directory that does not exist: it can be neither opened nor created. Returns
+  // the error that writing to it raises.
+  std::string UseUncreatableLog() {
+    const std::string path = dir_.filePath("missing/log.csv").toStdString();
+    Build(path);
+    return "ファイル " + path + " を作成できません";
+  }
 
   void Run() {
     cycle->BeginMonitoring([this] { ++shownRunning; });
@@ -146,14 +143,8 @@ class ReadCycleTest : public ::testing::Test {
     const std::string& last = api.Sent().back().bytes;
     Deliver(Reply(Sequence(std::stoi(last.substr(6, 5)), last[12] - '0')));
   }
-  // A log in a directory that does not exist: it can be neither opened nor created.
-  std::string UseUncreatableLog() {
-    const std::string path = dir_.filePath("missing/log.csv").toStdString();
-    Build(path);
-    return path;
-  }
-  std::vector<std::string> SentBytes() const {
-    std::vector<std::string> bytes;
+  Texts SentBytes() const {
+    Texts bytes;
     for (const auto& d : api.Sent()) bytes.push_back(d.bytes);
     return bytes;
   }
@@ -161,14 +152,19 @@ class ReadCycleTest : public ::testing::Test {
     QFile file(QString::fromStdString(log_->FileName()));
     return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string("(none)");
   }
+  // The cycle's flags and the resend timer, e.g. "busy awaiting timer2".
+  std::string Flags() const {
+    return std::string(cycle->State().CycleBusy ? "busy" : "idle") +
+           (cycle->State().AwaitingReply ? " awaiting" : "") + (timer2.Enabled() ? " timer2" : "");
+  }
 
   FakeSocketApi api;
   TUDPEndpoint endpoint{api};
   MonitorSettings settings;
   FakeTimer timer1, timer2, timer3;
   FakeClock clock;
-  std::vector<std::string> statuses;
-  std::vector<std::string> errors;
+  Texts statuses;
+  Texts errors;
   std::function<void()> dispatch;
   int passes = 0;
   int shownRunning = 0;
@@ -182,49 +178,34 @@ class ReadCycleTest : public ::testing::Test {
 
 // --- splitting a cycle into requests ------------------------------------------------------
 
-class ReadCycleSplitTest : public ReadCycleTest {};
-
-TEST_F(ReadCycleSplitTest, TwentyDevicesAreReadAsEightEightFourOneAtATime) {
-  Run();
-  EXPECT_EQ(SentBytes(), std::vector<std::string>{"RDS DM00100 8\r\n"});
-  AnswerLast();
-  EXPECT_EQ(SentBytes().back(), "RDS DM00108 8\r\n");
-  AnswerLast();
-  EXPECT_EQ(SentBytes().back(), "RDS DM00116 4\r\n");
-  EXPECT_TRUE(cycle->State().CycleBusy);
-  AnswerLast();
-  EXPECT_EQ(api.Sent().size(), 3u);
-  EXPECT_FALSE(cycle->State().CycleBusy);
-  EXPECT_EQ(LogText(), Header(100, 20) + kStamp + Values(100, 20) + "\r\n");
+TEST_F(ReadCycleTest, RequestsCoverDeviceNumInChunksOfEightOneAtATime) {
+  const struct {
+    int deviceNum;
+    Texts requests;
+  } cases[] = {{20, {Request(100, 8), Request(108, 8), Request(116, 4)}},
+               {16, {Request(100, 8), Request(108, 8)}},
+               {9, {Request(100, 8), Request(108, 1)}},
+               {8, {Request(100, 8)}},
+               {5, {Request(100, 5)}}};
+  std::string log;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.deviceNum);
+    settings.DeviceNum = c.deviceNum;
+    const size_t before = api.Sent().size();
+    Run();
+    for (size_t sent = 1; sent <= 5 && cycle->State().CycleBusy; ++sent) {
+      EXPECT_EQ(api.Sent().size(), before + sent);  // one request at a time
+      AnswerLast();
+    }
+    EXPECT_FALSE(cycle->State().CycleBusy);
+    const Texts sent = SentBytes();
+    EXPECT_EQ(Texts(sent.begin() + static_cast<std::ptrdiff_t>(before), sent.end()), c.requests);
+    log += Header(100, c.deviceNum) + Row(100, c.deviceNum);
+    EXPECT_EQ(LogText(), log);
+  }
 }
 
-struct SplitCase {
-  int deviceNum;
-  std::vector<std::string> requests;
-};
-
-void PrintTo(const SplitCase& c, std::ostream* os) { *os << "DeviceNum " << c.deviceNum; }
-
-class ReadCycleChunkTest : public ReadCycleTest, public ::testing::WithParamInterface<SplitCase> {};
-
-TEST_P(ReadCycleChunkTest, RequestsCoverDeviceNumInChunksOfEight) {
-  settings.DeviceNum = GetParam().deviceNum;
-  Run();
-  for (int i = 0; i < 5 && cycle->State().CycleBusy; ++i) AnswerLast();
-  EXPECT_FALSE(cycle->State().CycleBusy);
-  EXPECT_EQ(SentBytes(), GetParam().requests);
-  EXPECT_EQ(LogText(),
-            Header(100, settings.DeviceNum) + kStamp + Values(100, settings.DeviceNum) + "\r\n");
-}
-
-INSTANTIATE_TEST_SUITE_P(Counts, ReadCycleChunkTest,
-                         ::testing::Values(SplitCase{16,
-                                                     {"RDS DM00100 8\r\n", "RDS DM00108 8\r\n"}},
-                                           SplitCase{8, {"RDS DM00100 8\r\n"}},
-                                           SplitCase{9, {"RDS DM00100 8\r\n", "RDS DM00108 1\r\n"}},
-                                           SplitCase{5, {"RDS DM00100 5\r\n"}}));
-
-TEST_F(ReadCycleSplitTest, RowTakesStampAtFirstReplyAndSignednessAtEachReply) {
+TEST_F(ReadCycleTest, RowTakesStampAtFirstReplyAndSignednessAtEachReply) {
   settings.DeviceNum = 9;
   clock.Time = {2001, 2, 3, 4, 5, 6};
   Run();
@@ -233,12 +214,10 @@ TEST_F(ReadCycleSplitTest, RowTakesStampAtFirstReplyAndSignednessAtEachReply) {
   clock.Time = {2004, 1, 10, 9, 5, 9};
   settings.Unsigned = 1;
   Deliver(Reply({65535}));
-  EXPECT_EQ(LogText(),
-            "YYYY-MM-DD,HH:MM:SS,DM00100,DM00101,DM00102,DM00103,DM00104,DM00105,DM00106,DM00107,"
-            "DM00108\r\n2004-01-10,09:05:08,1,-1,-25536,2,3,4,5,6,65535\r\n");
+  EXPECT_EQ(LogText(), Header(100, 9) + kStamp + ",1,-1,-25536,2,3,4,5,6,65535\r\n");
 }
 
-TEST_F(ReadCycleSplitTest, RepeatCycleWritesRowWithoutHeaderAndRunTwiceWritesTwoHeaders) {
+TEST_F(ReadCycleTest, RepeatCycleWritesRowWithoutHeaderAndRunTwiceWritesTwoHeaders) {
   settings.DeviceNum = 5;
   Run();
   AnswerLast();
@@ -246,16 +225,12 @@ TEST_F(ReadCycleSplitTest, RepeatCycleWritesRowWithoutHeaderAndRunTwiceWritesTwo
   AnswerLast();
   Run();
   AnswerLast();
-  const std::string row = kStamp + Values(100, 5) + "\r\n";
-  EXPECT_EQ(LogText(), Header(100, 5) + row + row + Header(100, 5) + row);
+  EXPECT_EQ(LogText(), Header(100, 5) + Row(100, 5) + Row(100, 5) + Header(100, 5) + Row(100, 5));
 }
 
 // --- settings read at their moments ---------------------------------------------------------
 
-class ReadCycleSettingsTest : public ReadCycleTest {};
-
-TEST_F(ReadCycleSettingsTest, PortIsReadForEveryRequest) {
-  settings.DeviceNum = 16;
+TEST_F(ReadCycleTest, AddressAndPortAreReadForEveryRequestAndFailedSendFromReplyStalls) {
   Run();
   settings.PortNo = 8502;
   AnswerLast();
@@ -263,176 +238,131 @@ TEST_F(ReadCycleSettingsTest, PortIsReadForEveryRequest) {
   EXPECT_EQ(api.Sent()[0].toPort, 8501);
   EXPECT_EQ(api.Sent()[1].toPort, 8502);
   EXPECT_EQ(api.Sent()[1].toIp, "127.0.0.1");
-}
-
-TEST_F(ReadCycleSettingsTest, AddressIsReadForEveryRequestAndFailedSendFromReplyStalls) {
-  settings.DeviceNum = 16;
-  Run();
   settings.IPAddress = "0.0.0.0";
-  AnswerLast();
-  EXPECT_EQ(errors, std::vector<std::string>{"Null Remote Address"});
-  EXPECT_EQ(api.Sent().size(), 1u);
-  EXPECT_TRUE(cycle->State().CycleBusy);
-  EXPECT_FALSE(cycle->State().AwaitingReply);
-  EXPECT_FALSE(timer2.Enabled());
+  Deliver(Reply(Sequence(108, 8)));
+  EXPECT_EQ(errors, Texts{"Null Remote Address"});
+  EXPECT_EQ(api.Sent().size(), 2u);
+  EXPECT_EQ(Flags(), "busy");
 }
 
-TEST_F(ReadCycleSettingsTest, DeviceSettingsAreTakenOnlyAtCycleStart) {
+TEST_F(ReadCycleTest, DeviceSettingsAreTakenOnlyAtCycleStart) {
   Run();
   AnswerLast();
   settings.DeviceNum = 9;
   settings.DeviceStart = 500;
   settings.DeviceName = 1;
   AnswerLast();
-  EXPECT_EQ(SentBytes().back(), "RDS DM00116 4\r\n");
+  EXPECT_EQ(SentBytes().back(), Request(116, 4));
   AnswerLast();
   EXPECT_FALSE(cycle->State().CycleBusy);
   cycle->Timer1Timer();
   EXPECT_EQ(SentBytes().back(), "RDS TM00500 8\r\n");
 }
 
-TEST_F(ReadCycleSettingsTest, TimerIntervalsAreSetAtEveryRequest) {
-  settings.Interval = 2;
-  settings.TimeOut = 300;
-  settings.DeviceNum = 16;
-  Run();
-  EXPECT_TRUE(timer1.Enabled());
-  EXPECT_EQ(timer1.Interval(), 2000);
-  EXPECT_TRUE(timer2.Enabled());
-  EXPECT_EQ(timer2.Interval(), 300);
-  settings.Interval = 5;
-  settings.TimeOut = 700;
-  AnswerLast();
-  EXPECT_EQ(timer1.Interval(), 5000);
-  EXPECT_EQ(timer2.Interval(), 700);
+// Each request, first or resent, sets both timers; Interval * 1000 is clamped to 32 bits.
+TEST_F(ReadCycleTest, TimerIntervalsAreSetAtEveryRequest) {
+  const struct {
+    int32_t interval, timeOut, timer1, timer2;
+  } cases[] = {{2, 300, 2000, 300},
+               {5, 700, 5000, 700},
+               {3000000, 1, INT32_MAX, 1},
+               {0, 1, 0, 1},
+               {-3000000, 1, 0, 1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.interval);
+    settings.Interval = c.interval;
+    settings.TimeOut = c.timeOut;
+    if (&c == cases) {
+      Run();
+    } else {
+      cycle->Timer2Timer();
+    }
+    EXPECT_TRUE(timer1.Enabled() && timer2.Enabled());
+    EXPECT_EQ(c.interval < 0 && timer1.Interval() <= 0 ? 0 : timer1.Interval(), c.timer1);
+    EXPECT_EQ(timer2.Interval(), c.timer2);
+  }
 }
 
-TEST_F(ReadCycleSettingsTest, HugeIntervalIsClampedAndZeroStaysZero) {
-  settings.Interval = 3000000;
-  Run();
-  EXPECT_EQ(timer1.Interval(), INT32_MAX);
-  settings.Interval = 0;
-  cycle->Timer2Timer();
-  EXPECT_EQ(timer1.Interval(), 0);
-  settings.Interval = -3000000;
-  cycle->Timer2Timer();
-  EXPECT_LE(timer1.Interval(), 0);
-}
-
-TEST_F(ReadCycleSettingsTest, RunWhileUnansweredDoesNotRestartTimer2) {
+TEST_F(ReadCycleTest, RunWhileUnansweredDoesNotRestartTimer2) {
   Run();
   const int restarts = timer2.Restarts;
   Run();
   EXPECT_EQ(timer2.Restarts, restarts);
   EXPECT_TRUE(timer2.Enabled());
-  EXPECT_EQ(SentBytes(), std::vector<std::string>(2, "RDS DM00100 8\r\n"));
+  EXPECT_EQ(SentBytes(), Texts(2, Request(100, 8)));
 }
 
 // --- time-out and resend --------------------------------------------------------------------
 
-class ReadCycleTimeOutTest : public ReadCycleTest {};
-
-TEST_F(ReadCycleTimeOutTest, TimeOutResendsIdenticalRequestWithoutLimit) {
+TEST_F(ReadCycleTest, TimeOutResendsIdenticalRequestWithoutLimitAndOnlyWhileAwaited) {
   Run();
   AnswerLast();
   for (int i = 0; i < 4; ++i) cycle->Timer2Timer();
-  EXPECT_EQ(SentBytes(), (std::vector<std::string>{"RDS DM00100 8\r\n", "RDS DM00108 8\r\n",
-                                                   "RDS DM00108 8\r\n", "RDS DM00108 8\r\n",
-                                                   "RDS DM00108 8\r\n", "RDS DM00108 8\r\n"}));
+  Texts expected(6, Request(108, 8));
+  expected[0] = Request(100, 8);
+  EXPECT_EQ(SentBytes(), expected);
   EXPECT_EQ(api.Sent().back().toPort, 8501);
   EXPECT_EQ(statuses.back(), "UDP-Unresponced. Retrying.");
   EXPECT_TRUE(timer2.Enabled());
   AnswerLast();
   EXPECT_EQ(statuses.back(), "");
-  EXPECT_EQ(SentBytes().back(), "RDS DM00116 4\r\n");
-}
-
-TEST_F(ReadCycleTimeOutTest, TimeOutWithNothingAwaitedSendsNothing) {
-  settings.DeviceNum = 5;
-  Run();
+  EXPECT_EQ(SentBytes().back(), Request(116, 4));
   AnswerLast();
   const size_t statusCount = statuses.size();
   timer2.SetEnabled(true);
-  cycle->Timer2Timer();
-  EXPECT_EQ(api.Sent().size(), 1u);
+  cycle->Timer2Timer();  // a time-out with nothing awaited
+  EXPECT_EQ(api.Sent().size(), 7u);
   EXPECT_FALSE(timer2.Enabled());
   EXPECT_EQ(statuses.size(), statusCount);
 }
 
-TEST_F(ReadCycleTimeOutTest, LateDuplicateIsTakenForNextRequestInFlight) {
+// A late answer to the first request is taken for the resend, its duplicate for the next request
+// in flight; once the row is complete a further one changes nothing.
+TEST_F(ReadCycleTest, LateDuplicatesAreTakenOnlyWhileRequestsAreInFlight) {
   settings.DeviceNum = 16;
   Run();
   cycle->Timer2Timer();
   const std::string reply = Reply(Sequence(1, 8));
   Deliver(reply);
-  EXPECT_EQ(SentBytes().back(), "RDS DM00108 8\r\n");
+  EXPECT_EQ(SentBytes().back(), Request(108, 8));
   Deliver(reply);
-  EXPECT_FALSE(cycle->State().CycleBusy);
+  EXPECT_EQ(Flags(), "idle");
+  const int32_t chunkStart = cycle->State().ChunkStart;
+  Deliver(reply);
+  EXPECT_EQ(statuses.back(), "Unexpected-UDP-DataReceived 49Bytes. Abandond.");
+  EXPECT_EQ(Flags(), "idle");
+  EXPECT_EQ(cycle->State().ChunkStart, chunkStart);
+  EXPECT_EQ(api.Sent().size(), 3u);
   EXPECT_EQ(LogText(), Header(100, 16) + kStamp + Values(1, 8) + Values(1, 8) + "\r\n");
-}
-
-TEST_F(ReadCycleTimeOutTest, LateDuplicateAfterRowEndIsUnexpected) {
-  settings.DeviceNum = 2;
-  Run();
-  cycle->Timer2Timer();
-  Deliver(Reply({7, 8}));
-  Deliver(Reply({7, 8}));
-  EXPECT_EQ(statuses.back(), kUnexpected13);
-  EXPECT_EQ(LogText(), Header(100, 2) + kStamp + ",7,8\r\n");
 }
 
 // --- replies that are not taken -----------------------------------------------------------
 
-class ReadCycleBadReplyTest : public ReadCycleTest {};
-
-TEST_F(ReadCycleBadReplyTest, ReplyOfFourBytesFailsLengthTestAndStalls) {
-  Run();
-  Deliver("E1\r\n");
-  EXPECT_EQ(statuses.back(), "Unexpected-UDP-NumberBytes 4Bytes. Abandond.");
-  EXPECT_TRUE(cycle->State().CycleBusy);
-  EXPECT_FALSE(cycle->State().AwaitingReply);
-  EXPECT_FALSE(timer2.Enabled());
-  cycle->Timer1Timer();
-  cycle->Timer2Timer();
-  EXPECT_EQ(api.Sent().size(), 1u);
-  EXPECT_EQ(LogText(), "(none)");
-}
-
-TEST_F(ReadCycleBadReplyTest, RunAfterStallStartsHeaderOnNewLine) {
+TEST_F(ReadCycleTest, ReplyOfFourBytesFailsLengthTestStallsAndRunStartsOnNewLine) {
   settings.DeviceNum = 16;
   Run();
   AnswerLast();
   Deliver("E1\r\n");
+  EXPECT_EQ(statuses.back(), "Unexpected-UDP-NumberBytes 4Bytes. Abandond.");
+  EXPECT_EQ(Flags(), "busy");
+  cycle->Timer1Timer();
+  cycle->Timer2Timer();
+  EXPECT_EQ(api.Sent().size(), 2u);
+  const std::string stalled = Header(100, 16) + kStamp + Values(100, 8);
+  EXPECT_EQ(LogText(), stalled);
   Run();
-  EXPECT_EQ(SentBytes().back(), "RDS DM00100 8\r\n");
+  EXPECT_EQ(SentBytes().back(), Request(100, 8));
   AnswerLast();
   AnswerLast();
-  EXPECT_EQ(LogText(), Header(100, 16) + kStamp + Values(100, 8) + "\r\n" + Header(100, 16) +
-                           kStamp + Values(100, 16) + "\r\n");
+  EXPECT_EQ(LogText(), stalled + "\r\n" + Header(100, 16) + Row(100, 16));
 }
 
-TEST_F(ReadCycleBadReplyTest, DatagramWhileIdleChangesNothing) {
-  settings.DeviceNum = 5;
-  Run();
-  AnswerLast();
-  const PollCycle before = cycle->State();
-  const std::string log = LogText();
-  Deliver(Reply({1, 2}));
-  EXPECT_EQ(statuses.back(), kUnexpected13);
-  EXPECT_EQ(cycle->State().CycleBusy, before.CycleBusy);
-  EXPECT_EQ(cycle->State().AwaitingReply, before.AwaitingReply);
-  EXPECT_EQ(cycle->State().ChunkStart, before.ChunkStart);
-  EXPECT_EQ(api.Sent().size(), 1u);
-  EXPECT_EQ(LogText(), log);
-}
-
-TEST_F(ReadCycleBadReplyTest, ReplyFromAnotherAddressIsNotTaken) {
+TEST_F(ReadCycleTest, ReplyFromAnotherAddressIsNotTaken) {
   settings.DeviceNum = 2;
   Run();
   Deliver(Reply({1, 2}), "127.0.0.2");
   EXPECT_EQ(statuses.back(), kUnexpected13);
-  EXPECT_TRUE(cycle->State().AwaitingReply);
-  EXPECT_TRUE(timer2.Enabled());
+  EXPECT_EQ(Flags(), "busy awaiting timer2");
   EXPECT_EQ(LogText(), "(none)");
   Deliver(Reply({3, 4}));
   EXPECT_FALSE(cycle->State().CycleBusy);
@@ -441,35 +371,27 @@ TEST_F(ReadCycleBadReplyTest, ReplyFromAnotherAddressIsNotTaken) {
 
 // --- errors ---------------------------------------------------------------------------------
 
-class ReadCycleErrorTest : public ReadCycleTest {};
-
-TEST_F(ReadCycleErrorTest, NullRemoteAddressFailsRunBeforeTimersAreArmed) {
+TEST_F(ReadCycleTest, NullRemoteAddressFailsRunBeforeWindowAndTimersAndResendKeepsAwaiting) {
   settings.IPAddress = "0.0.0.0";
   EXPECT_EQ(ErrorOf<UDPSockError>([this] { Run(); }), "Null Remote Address");
   EXPECT_EQ(shownRunning, 0);
   EXPECT_FALSE(timer1.Enabled());
-  EXPECT_FALSE(timer2.Enabled());
-  EXPECT_FALSE(cycle->State().AwaitingReply);
-  EXPECT_TRUE(cycle->State().CycleBusy);
-}
-
-TEST_F(ReadCycleErrorTest, FailedResendKeepsReplyAwaited) {
+  EXPECT_EQ(Flags(), "busy");
+  settings.IPAddress = "127.0.0.1";
   Run();
   EXPECT_EQ(shownRunning, 1);
   settings.IPAddress = "0.0.0.0";
   EXPECT_THROW(cycle->Timer2Timer(), UDPSockError);
-  EXPECT_TRUE(cycle->State().AwaitingReply);
-  EXPECT_FALSE(timer2.Enabled());
+  EXPECT_EQ(Flags(), "busy awaiting");
   EXPECT_EQ(api.Sent().size(), 1u);
 }
 
-TEST_F(ReadCycleErrorTest, UncreatableLogFailsReplyAfterItWasTaken) {
-  const std::string path = UseUncreatableLog();
+TEST_F(ReadCycleTest, UncreatableLogFailsReplyAfterItWasTaken) {
+  const std::string error = UseUncreatableLog();
   Run();
   AnswerLast();
-  EXPECT_EQ(errors, std::vector<std::string>{"ファイル " + path + " を作成できません"});
-  EXPECT_FALSE(cycle->State().AwaitingReply);
-  EXPECT_TRUE(cycle->State().CycleBusy);
+  EXPECT_EQ(errors, Texts{error});
+  EXPECT_EQ(Flags(), "busy");
   cycle->Timer1Timer();
   cycle->Timer2Timer();
   EXPECT_EQ(api.Sent().size(), 1u);
@@ -477,25 +399,20 @@ TEST_F(ReadCycleErrorTest, UncreatableLogFailsReplyAfterItWasTaken) {
 
 // --- the Stop/close wait --------------------------------------------------------------------
 
-class ReadCycleStopWaitTest : public ReadCycleTest {};
-
-TEST_F(ReadCycleStopWaitTest, IdleCycleReturnsAtOnce) {
+TEST_F(ReadCycleTest, StopWaitEndsAtOnceWhenIdleAndAtRowEndWhenControllerAnswers) {
   cycle->StopWait();
   EXPECT_EQ(passes, 0);
   EXPECT_TRUE(timer3.Enabled());
-}
-
-TEST_F(ReadCycleStopWaitTest, AnsweringControllerEndsWaitAtRowEnd) {
   Run();
   dispatch = [this] { AnswerLast(); };
   cycle->StopWait();
   EXPECT_EQ(passes, 3);
   EXPECT_FALSE(cycle->State().CycleBusy);
   EXPECT_TRUE(timer3.Enabled());
-  EXPECT_EQ(LogText(), Header(100, 20) + kStamp + Values(100, 20) + "\r\n");
+  EXPECT_EQ(LogText(), Header(100, 20) + Row(100, 20));
 }
 
-TEST_F(ReadCycleStopWaitTest, SilentControllerEndsWaitWhenTimer3Fires) {
+TEST_F(ReadCycleTest, StopWaitEndsWhenTimer3FiresAndResendReenablesRepeat) {
   Run();
   dispatch = [this] {
     if (passes == 4) cycle->Timer3Timer();
@@ -504,15 +421,14 @@ TEST_F(ReadCycleStopWaitTest, SilentControllerEndsWaitWhenTimer3Fires) {
   EXPECT_EQ(passes, 4);
   EXPECT_FALSE(timer3.Enabled());
   EXPECT_TRUE(cycle->State().AwaitingReply);
-  // Stop disables the repeat timer; the next resend enables it again.
-  timer1.SetEnabled(false);
+  timer1.SetEnabled(false);  // as Stop does
   cycle->Timer2Timer();
   EXPECT_TRUE(timer1.Enabled());
-  EXPECT_EQ(SentBytes(), std::vector<std::string>(2, "RDS DM00100 8\r\n"));
+  EXPECT_EQ(SentBytes(), Texts(2, Request(100, 8)));
 }
 
-TEST_F(ReadCycleStopWaitTest, ErrorOfReplyHandledInsideWaitLeavesIt) {
-  const std::string path = UseUncreatableLog();
+TEST_F(ReadCycleTest, ErrorOfReplyHandledInsideStopWaitLeavesIt) {
+  const std::string error = UseUncreatableLog();
   Run();
   // If the error were swallowed, this ends the wait instead, and the test fails.
   QObject watchdogScope;
@@ -521,60 +437,55 @@ TEST_F(ReadCycleStopWaitTest, ErrorOfReplyHandledInsideWaitLeavesIt) {
     if (passes == 1) api.Deliver(Reply(Sequence(1, 8)), "127.0.0.1", 8501);
     HandlerGuard::DispatchPass();
   };
-  EXPECT_EQ(ErrorOf([this] { cycle->StopWait(); }), "ファイル " + path + " を作成できません");
+  EXPECT_EQ(ErrorOf([this] { cycle->StopWait(); }), error);
   EXPECT_TRUE(errors.empty());
   EXPECT_TRUE(timer3.Enabled());
 }
 
 // --- the window timer -----------------------------------------------------------------------
 
-// Runs the event loop until the timer fires or the bound passes; true when it fired.
-bool FiresWithin(TTimer& timer, int boundMs, const std::function<void()>& eachTick = {}) {
+// Runs the event loop until the timer fires or the bound passes; true when it fired. A given
+// `failure` is thrown from the timer's handler.
+bool FiresWithin(TTimer& timer, int boundMs, const std::function<void()>& eachTick = {},
+                 const char* failure = nullptr) {
   QEventLoop loop;
   bool fired = false;
   timer.OnTimer = [&] {
     fired = true;
     loop.quit();
+    if (failure != nullptr) throw Exception(failure);
   };
-  QTimer bound;
-  bound.setSingleShot(true);
-  QObject::connect(&bound, &QTimer::timeout, &loop, &QEventLoop::quit);
-  bound.start(boundMs);
+  QTimer::singleShot(boundMs, &loop, &QEventLoop::quit);
   QTimer tick;
-  if (eachTick) {
-    QObject::connect(&tick, &QTimer::timeout, eachTick);
-    tick.start(10);
-  }
+  QObject::connect(&tick, &QTimer::timeout, [&] {
+    if (eachTick) eachTick();
+  });
+  tick.start(10);
   loop.exec();
   timer.OnTimer = nullptr;
   return fired;
 }
 
-TEST(TTimerTest, StartsDisabledWithOneSecond) {
+TEST(TTimerTest, StartsDisabledWithOneSecondAndFiresOnlyWhileEnabledWithPositiveInterval) {
+  Texts reported;
+  const auto previous =
+      HandlerGuard::SetReporter([&](const std::string& m) { reported.push_back(m); });
   TTimer timer;
-  EXPECT_FALSE(timer.Enabled());
   EXPECT_EQ(timer.Interval(), 1000);
   EXPECT_FALSE(FiresWithin(timer, 150));
-}
-
-TEST(TTimerTest, EnabledTimerFiresAndDisablingStopsIt) {
-  TTimer timer;
   timer.SetInterval(20);
   timer.SetEnabled(true);
   EXPECT_TRUE(FiresWithin(timer, 5000));
+  EXPECT_TRUE(FiresWithin(timer, 5000, {}, "tick failed"));  // reported, and it fires on
   EXPECT_TRUE(FiresWithin(timer, 5000));
+  HandlerGuard::SetReporter(previous);
+  EXPECT_EQ(reported, Texts{"tick failed"});
+  for (const int32_t interval : {0, -20, INT32_MAX}) {
+    timer.SetInterval(interval);
+    EXPECT_FALSE(FiresWithin(timer, 150)) << interval;
+  }
+  timer.SetInterval(20);
   timer.SetEnabled(false);
-  EXPECT_FALSE(FiresWithin(timer, 150));
-}
-
-TEST(TTimerTest, ZeroOrNegativeIntervalNeverFires) {
-  TTimer timer;
-  timer.SetEnabled(true);
-  timer.SetInterval(0);
-  EXPECT_FALSE(FiresWithin(timer, 150));
-  timer.SetInterval(-20);
-  EXPECT_FALSE(FiresWithin(timer, 150));
-  timer.SetInterval(INT32_MAX);
   EXPECT_FALSE(FiresWithin(timer, 150));
 }
 
@@ -587,26 +498,6 @@ TEST(TTimerTest, SettingSameValuesDoesNotRestartPeriod) {
     timer.SetEnabled(true);
     timer.SetInterval(100);
   }));
-}
-
-TEST(TTimerTest, HandlerErrorReachesReporter) {
-  std::vector<std::string> reported;
-  const auto previous =
-      HandlerGuard::SetReporter([&](const std::string& m) { reported.push_back(m); });
-  TTimer timer;
-  timer.SetInterval(10);
-  timer.SetEnabled(true);
-  QEventLoop loop;
-  timer.OnTimer = [&] {
-    loop.quit();
-    throw Exception("tick failed");
-  };
-  QTimer::singleShot(5000, &loop, &QEventLoop::quit);
-  loop.exec();
-  timer.SetEnabled(false);
-  HandlerGuard::SetReporter(previous);
-  ASSERT_FALSE(reported.empty());
-  EXPECT_EQ(reported.front(), "tick failed");
 }
 
 }  // namespace
