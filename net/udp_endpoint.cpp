@@ -38,20 +38,7 @@ TUDPEndpoint::TUDPEndpoint(SocketApi& api) : api_(api) {
       });
   ReportLevel_ = 1;
   ReportStatus(8, "Initializing Winsock");
-  if (api_.Startup(kWinsockVersion) != 0) {
-    std::string text;
-    CheckSocketError(kErrorMask, text);
-  } else {
-    try {
-      CreateSocket();
-      const std::int32_t dontLinger = 1;
-      api_.SetSockOpt(SocketHandle_, kSolSocket, kSoDontLinger,
-                      reinterpret_cast<const char*>(&dontLinger), sizeof dontLinger);
-    } catch (...) {
-      api_.Cleanup();
-      throw;
-    }
-  }
+  StartAndCreateSocket(true);
   Ready_ = true;
 }
 
@@ -60,6 +47,26 @@ TUDPEndpoint::~TUDPEndpoint() {
   NotifyWindow_.reset();
   HostEntryBuffer_.reset();
   api_.Cleanup();
+}
+
+// A failed start-up leaves the old handle; a failed creation ends this use of the sockets.
+void TUDPEndpoint::StartAndCreateSocket(bool dontLinger) {
+  if (api_.Startup(kWinsockVersion) != 0) {
+    std::string text;
+    CheckSocketError(kErrorMask, text);
+    return;
+  }
+  try {
+    CreateSocket();
+    if (dontLinger) {
+      const std::int32_t on = 1;
+      api_.SetSockOpt(SocketHandle_, kSolSocket, kSoDontLinger, reinterpret_cast<const char*>(&on),
+                      sizeof on);
+    }
+  } catch (...) {
+    api_.Cleanup();
+    throw;
+  }
 }
 
 void TUDPEndpoint::CreateSocket() {
@@ -77,17 +84,7 @@ void TUDPEndpoint::SetLocalPort(std::int32_t port) {
     SocketHandle_ = kInvalidSocket;
   }
   api_.Cleanup();
-  if (api_.Startup(kWinsockVersion) != 0) {
-    std::string text;
-    CheckSocketError(kErrorMask, text);
-  } else {
-    try {
-      CreateSocket();
-    } catch (...) {
-      api_.Cleanup();
-      throw;
-    }
-  }
+  StartAndCreateSocket(false);
   LocalPort_ = port;
   BindLocal();
 }

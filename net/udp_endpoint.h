@@ -80,6 +80,7 @@ class TUDPEndpoint {
       OnError;
 
  private:
+  void StartAndCreateSocket(bool dontLinger);
   void CreateSocket();
   void ResolveRemoteHost();
   bool LookUpRemoteHost(const std::string& name);
