@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <string>
 
-#include "tests/app/ini_test_files.h"
+#include "tests/test_support.h"
 
 namespace fs = std::filesystem;
 

@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "tests/app/ini_test_files.h"
+#include "tests/test_support.h"
 
 namespace fs = std::filesystem;
 

@@ -16,35 +16,15 @@
 #include <vector>
 
 #include "app/exception.h"
+#include "tests/test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using Values = std::vector<uint16_t>;
 
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void WriteAll(const fs::path& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
-}
-
-// The message of the Exception that call throws; fails the test when it throws nothing.
-std::string ErrorOf(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const Exception& error) {
-    return error.what();
-  }
-  ADD_FAILURE() << "no Exception thrown";
-  return {};
-}
-
-// ErrorOf(call) while files of this process may not grow beyond bytes, as on a full disk;
-// writes beyond the cap fail with EFBIG instead of raising SIGXFSZ.
+// ErrorOf<Exception>(call) while files of this process may not grow beyond bytes, as on a full
+// disk; writes beyond the cap fail with EFBIG instead of raising SIGXFSZ.
 std::string ErrorUnderFileSizeCap(rlim_t bytes, const std::function<void()>& call) {
   const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
   rlimit previous{};
@@ -53,7 +33,7 @@ std::string ErrorUnderFileSizeCap(rlim_t bytes, const std::function<void()>& cal
   capped.rlim_cur = bytes;
   std::string error;
   if (::setrlimit(RLIMIT_FSIZE, &capped) == 0) {
-    error = ErrorOf(call);
+    error = ErrorOf<Exception>(call);
     ::setrlimit(RLIMIT_FSIZE, &previous);
   } else {
     ADD_FAILURE() << "cannot cap the file size";
@@ -73,7 +53,7 @@ class CsvLogTest : public ::testing::Test {
   void TearDown() override { fs::remove_all(dir_); }
 
   CsvLog Log() const { return CsvLog(path_.string()); }
-  std::string Content() const { return ReadAll(path_); }
+  std::string Content() const { return ReadFileText(path_); }
 
   fs::path dir_;
   fs::path path_;
@@ -179,7 +159,7 @@ TEST_F(CsvLogTest, WritesAppendAndStartOnTheirOwnLine) {
        }) {
     SCOPED_TRACE(c.name);
     fs::remove(path_);
-    if (c.before) WriteAll(path_, *c.before);
+    if (c.before) WriteFileText(path_, *c.before);
     CsvLog log = Log();
     c.write(log);
     EXPECT_EQ(Content(), c.after);
@@ -201,19 +181,19 @@ TEST_F(CsvLogTest, TwentyValuesFromThreeAppendsMakeOneRow) {
 }
 
 TEST_F(CsvLogTest, UncreatableFileThrowsCreateErrorAndCreatesNothing) {
-  WriteAll(dir_ / "plain", "keep");
+  WriteFileText(dir_ / "plain", "keep");
   fs::create_directory(path_);
   for (const fs::path& path :
        {dir_ / "no such dir" / "log.csv", dir_ / "plain" / "log.csv", path_}) {
     SCOPED_TRACE(path);
     CsvLog log(path.string());
     const std::string expected = "ファイル " + path.string() + " を作成できません";
-    EXPECT_EQ(ErrorOf([&] { log.WriteHeaderRow(0, 0, 1); }), expected);
-    EXPECT_EQ(ErrorOf([&] { log.AppendValues("x", {}, false); }), expected);
-    EXPECT_EQ(ErrorOf([&] { log.EndRow(); }), expected);
+    EXPECT_EQ(ErrorOf<Exception>([&] { log.WriteHeaderRow(0, 0, 1); }), expected);
+    EXPECT_EQ(ErrorOf<Exception>([&] { log.AppendValues("x", {}, false); }), expected);
+    EXPECT_EQ(ErrorOf<Exception>([&] { log.EndRow(); }), expected);
   }
   EXPECT_FALSE(fs::exists(dir_ / "no such dir"));
-  EXPECT_EQ(ReadAll(dir_ / "plain"), "keep");
+  EXPECT_EQ(ReadFileText(dir_ / "plain"), "keep");
   EXPECT_TRUE(fs::is_directory(path_));
 }
 
@@ -233,13 +213,14 @@ TEST_F(CsvLogTest, FullDeviceThrowsWriteError) {
     GTEST_SKIP() << "/dev/full is not available";
   }
   CsvLog log("/dev/full");
-  EXPECT_EQ(ErrorOf([&] { log.EndRow(); }), "ファイル /dev/full に書き込めません");
-  EXPECT_EQ(ErrorOf([&] { log.WriteHeaderRow(0, 0, 3); }), "ファイル /dev/full に書き込めません");
+  EXPECT_EQ(ErrorOf<Exception>([&] { log.EndRow(); }), "ファイル /dev/full に書き込めません");
+  EXPECT_EQ(ErrorOf<Exception>([&] { log.WriteHeaderRow(0, 0, 3); }),
+            "ファイル /dev/full に書き込めません");
 }
 
 TEST_F(CsvLogTest, FailedHeaderWriteLeavesTheFileAsItWasBefore) {
   const std::string earlier = "YYYY-MM-DD,HH:MM:SS,DM00000\r\n2004-01-10,09:05:08,1\r\n";
-  WriteAll(path_, earlier);
+  WriteFileText(path_, earlier);
   // Room for the first 64 KiB piece and part of the next, not for the whole header.
   EXPECT_EQ(
       ErrorUnderFileSizeCap(earlier.size() + 100000, [&] { Log().WriteHeaderRow(0, 0, 1000000); }),
@@ -249,7 +230,7 @@ TEST_F(CsvLogTest, FailedHeaderWriteLeavesTheFileAsItWasBefore) {
 
 TEST_F(CsvLogTest, FailedRowWriteKeepsEarlierRowsAndAllowsLaterOnes) {
   const std::string earlier = "2004-01-10,09:05:08,1";  // an unfinished row
-  WriteAll(path_, earlier);
+  WriteFileText(path_, earlier);
   EXPECT_EQ(ErrorUnderFileSizeCap(earlier.size() + 4,
                                   [&] {
                                     Log().AppendValues("2004-01-10,09:05:09", Values{2, 3}, false);

@@ -23,6 +23,7 @@
 #include "monitor/timer.h"
 #include "net/udp_endpoint.h"
 #include "tests/fakes/fake_socket_api.h"
+#include "tests/test_support.h"
 
 namespace {
 
@@ -80,18 +81,6 @@ std::string Request(int first, int count) {
   return "RDS DM00" + std::to_string(first) + " " + std::to_string(count) + "\r\n";
 }
 const std::string kUnexpected13 = "Unexpected-UDP-DataReceived 13Bytes. Abandond.";
-
-// The message of what the call throws; fails the test when it throws nothing.
-template <typename E = Exception>
-std::string ErrorOf(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const E& error) {
-    return error.what();
-  }
-  ADD_FAILURE() << "nothing thrown";
-  return {};
-}
 
 class ReadCycleTest : public ::testing::Test {
  protected:
@@ -437,7 +426,7 @@ TEST_F(ReadCycleTest, ErrorOfReplyHandledInsideStopWaitLeavesIt) {
     if (passes == 1) api.Deliver(Reply(Sequence(1, 8)), "127.0.0.1", 8501);
     HandlerGuard::DispatchPass();
   };
-  EXPECT_EQ(ErrorOf([this] { cycle->StopWait(); }), error);
+  EXPECT_EQ(ErrorOf<Exception>([this] { cycle->StopWait(); }), error);
   EXPECT_TRUE(errors.empty());
   EXPECT_TRUE(timer3.Enabled());
 }

@@ -14,6 +14,7 @@
 #include "app/handler_guard.h"
 #include "net/udp_endpoint.h"
 #include "tests/fakes/fake_socket_api.h"
+#include "tests/test_support.h"
 
 namespace {
 
@@ -22,15 +23,6 @@ const std::string kCommand = "RDS DM00100 8\r\n";
 const std::string kCanceled = "Host Lookup Canceled";
 
 void DispatchPosted() { QCoreApplication::sendPostedEvents(); }
-
-std::string ErrorOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const std::exception& error) {
-    return error.what();
-  }
-  return "(no error)";
-}
 
 // An endpoint loaded like the main window's over a fake layer, recording its status and errors.
 struct Rig {

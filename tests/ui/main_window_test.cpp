@@ -25,6 +25,7 @@
 #include "monitor/clock.h"
 #include "monitor/read_cycle.h"
 #include "net/udp_endpoint.h"
+#include "tests/test_support.h"
 #include "tools/sim/controller_simulator.h"
 #include "ui/main_window.h"
 
@@ -70,11 +71,6 @@ std::string Values(int kind, int32_t first, int32_t count, bool unsignedValues =
 
 std::string Row(int kind, int32_t first, int32_t count, bool unsignedValues = false) {
   return kStamp + Values(kind, first, count, unsignedValues) + "\r\n";
-}
-
-std::string ReadFile(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
 }
 
 // The main window against an in-process controller simulator on loopback, with the log and the
@@ -146,7 +142,7 @@ class MainWindowTest : public ::testing::Test {
   static void Click(QPushButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
   std::string Status() const { return form_->Edit2->text().toStdString(); }
   QString LogPath() const { return workDir_.filePath(QString::fromLatin1(kLogName)); }
-  std::string Log() const { return ReadFile(LogPath()); }
+  std::string Log() const { return ReadFileText(LogPath().toStdString()); }
   bool NoLog() const { return !QFile::exists(LogPath()); }
 
   bool WaitForLogLines(int lines) {
@@ -479,14 +475,14 @@ TEST_F(MainWindowTest, ExitWhileRunningWritesSettingsBeforeTheWaitTest) {
   std::string iniDuringWait;
   bool stillOpenDuringWait = false;
   QTimer::singleShot(300, form_.get(), [&] {
-    iniDuringWait = ReadFile(IniPath());
+    iniDuringWait = ReadFileText(IniPath().toStdString());
     stillOpenDuringWait = form_->isVisible();
   });
   Click(form_->Button1);
   EXPECT_TRUE(stillOpenDuringWait);
   EXPECT_EQ(iniDuringWait, IniText(changed));
   EXPECT_FALSE(form_->isVisible());
-  EXPECT_EQ(ReadFile(IniPath()), IniText(changed));
+  EXPECT_EQ(ReadFileText(IniPath().toStdString()), IniText(changed));
 }
 
 TEST_F(MainWindowTest, CloseWritesCurrentSettingsObjectTest) {
@@ -494,7 +490,7 @@ TEST_F(MainWindowTest, CloseWritesCurrentSettingsObjectTest) {
   const MonitorSettings expected{"127.0.0.9", 9999, 0, 1000, 0, -5, 20, 0};
   form_->Settings() = expected;
   EXPECT_TRUE(form_->close());
-  EXPECT_EQ(ReadFile(IniPath()), IniText(expected));
+  EXPECT_EQ(ReadFileText(IniPath().toStdString()), IniText(expected));
   EXPECT_EQ(sim_->CommandCount(), 0u);
 }
 

@@ -1,13 +1,17 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <exception>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <set>
 #include <string>
 
-// Whole-file helpers for the INI tests; files are read and written in binary so line endings
-// are checked byte for byte.
+// Helpers shared by the suites. Files are read and written in binary so that line endings are
+// checked byte for byte.
 inline std::string ReadFileText(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -24,4 +28,16 @@ inline std::set<std::string> FileNamesIn(const std::filesystem::path& directory)
     names.insert(entry.path().filename().string());
   }
   return names;
+}
+
+// The message of the E that the call throws; fails the test when it throws nothing.
+template <typename E = std::exception>
+std::string ErrorOf(const std::function<void()>& call) {
+  try {
+    call();
+  } catch (const E& error) {
+    return error.what();
+  }
+  ADD_FAILURE() << "nothing thrown";
+  return {};
 }
