@@ -9,6 +9,10 @@ packages=(
   clang-format
   fonts-ipafont-gothic
   xvfb xdotool x11-utils imagemagick
+  qt6-charts-dev qt6-l10n-tools qt6-tools-dev-tools
+  clang libclang-rt-14-dev
+  dpkg-dev file fakeroot lintian desktop-file-utils man-db
+  iproute2 procps util-linux
 )
 
 missing=()
