@@ -9,7 +9,7 @@ packages=(
   clang-format
   fonts-ipafont-gothic
   xvfb xdotool x11-utils imagemagick
-  qt6-charts-dev qt6-l10n-tools qt6-tools-dev-tools
+  qt6-charts-dev qt6-l10n-tools qt6-tools-dev
   clang libclang-rt-14-dev
   dpkg-dev file fakeroot lintian desktop-file-utils man-db
   iproute2 procps util-linux
