@@ -110,7 +110,7 @@ class ReadCycleTest : public ::testing::Test {
     };
     auto status = [this](const std::string& text) { statuses.push_back(text); };
     cycle = std::make_unique<ReadCycle>(
-        ReadCycle::Parts{settings, endpoint, timer1, timer2, timer3, *log_, clock, status, pass});
+        ReadCycle::Parts{settings, endpoint, timer1, timer2, timer3, log_.get(), clock, status, pass});
   }
   // A log in a directory that does not exist: it can be neither opened nor created. Returns
   // the error that writing to it raises.
