@@ -59,7 +59,7 @@ class ReplyMatcher {
   Clock::duration lifetime_;
   std::array<Sends, kMaxCount + 1> owed_;                      // by count, oldest first
   std::array<Clock::time_point, kMaxCount + 1> strayUntil_{};  // by count
-  Sends current_;  // the sends of the request in flight
+  Sends current_;                                              // the sends of the request in flight
   int32_t currentCount_ = 0;
   int32_t lastCount_ = 0;  // the count of the last request begun; 0 before the first
   bool inFlight_ = false;

@@ -109,8 +109,8 @@ class ReadCycleTest : public ::testing::Test {
       if (dispatch) dispatch();
     };
     auto status = [this](const std::string& text) { statuses.push_back(text); };
-    cycle = std::make_unique<ReadCycle>(
-        ReadCycle::Parts{settings, endpoint, timer1, timer2, timer3, log_.get(), clock, status, pass});
+    cycle = std::make_unique<ReadCycle>(ReadCycle::Parts{settings, endpoint, timer1, timer2, timer3,
+                                                         log_.get(), clock, status, pass});
   }
   // A log in a directory that does not exist: it can be neither opened nor created. Returns
   // the error that writing to it raises.
@@ -384,6 +384,29 @@ TEST_F(ReadCycleTest, UncreatableLogFailsReplyAfterItWasTaken) {
   cycle->Timer1Timer();
   cycle->Timer2Timer();
   EXPECT_EQ(api.Sent().size(), 1u);
+}
+
+// A count from the INI file that no controller has is refused at the header, as an error the
+// operator sees; the cycle stalls like after any log error and nothing is written.
+TEST_F(ReadCycleTest, HugeDeviceNumIsRefusedAtTheHeader) {
+  settings.DeviceNum = INT32_MAX;
+  Run();
+  AnswerLast();
+  EXPECT_EQ(errors, Texts{"個数 2147483647 は上限 100000 を超えています"});
+  EXPECT_EQ(Flags(), "busy");
+  EXPECT_EQ(LogText(), "(none)");
+}
+
+// Chunk starts near the 32-bit limit wrap, as the command's number field follows them, without
+// overflowing (the sanitizer build checks the arithmetic).
+TEST_F(ReadCycleTest, ChunkStartsWrapAtThe32BitLimit) {
+  settings.DeviceStart = 2147483640;
+  settings.DeviceNum = 17;
+  Run();
+  AnswerLast();
+  Deliver(Reply(Sequence(1, 8)));
+  EXPECT_EQ(SentBytes(), (Texts{"RDS DM21474 8\r\n", "RDS DM-2147 8\r\n", "RDS DM-2147 1\r\n"}));
+  EXPECT_EQ(cycle->State().ChunkStart, INT32_MIN + 8);
 }
 
 // --- the Stop/close wait --------------------------------------------------------------------
