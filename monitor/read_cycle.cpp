@@ -35,6 +35,12 @@ std::chrono::milliseconds AnswerLifetime(int32_t timeOut) {
                   std::chrono::milliseconds(int64_t{std::max(timeOut, 0)} * 20));
 }
 
+// A copy made by the network comes right after its original; answers to resends of one
+// request come a time-out apart.
+std::chrono::milliseconds DuplicateWindow(int32_t timeOut) {
+  return std::chrono::milliseconds(std::max(timeOut, 0) / 2);
+}
+
 std::string SizeText(const char* what, int32_t numberBytes) {
   return std::string(what) + std::to_string(numberBytes) + "Bytes. Abandond.";
 }
@@ -45,7 +51,8 @@ constexpr const char* kWrongSize = "Unexpected-UDP-NumberBytes ";
 }  // namespace
 
 ReadCycle::ReadCycle(Parts parts)
-    : parts_(std::move(parts)), matcher_(AnswerLifetime(parts_.Settings.TimeOut)) {}
+    : parts_(std::move(parts)),
+      matcher_(AnswerLifetime(parts_.Settings.TimeOut), DuplicateWindow(parts_.Settings.TimeOut)) {}
 
 void ReadCycle::StartCycle(uint8_t kind, int32_t first, int32_t count) {
   state_.CycleBusy = true;
@@ -59,7 +66,9 @@ void ReadCycle::StartCycle(uint8_t kind, int32_t first, int32_t count) {
       state_.CycleBusy = false;
       return;
     }
-    matcher_.SetLifetime(AnswerLifetime(parts_.Settings.TimeOut));
+    matcher_.SetTimes(AnswerLifetime(parts_.Settings.TimeOut),
+                      DuplicateWindow(parts_.Settings.TimeOut));
+    held_ = false;
     RequestNext(matcher_.NextCount(count, parts_.LocalTime.Elapsed()));
     return;
   }
@@ -75,6 +84,16 @@ void ReadCycle::StartCycle(uint8_t kind, int32_t first, int32_t count) {
 }
 
 void ReadCycle::RequestNext(int32_t count) {
+  if (count == 0) {
+    // Every way on needs a count that answers are still owed to: wait for them to come or
+    // expire, looking again at each time-out.
+    held_ = true;
+    state_.AwaitingReply = false;
+    parts_.Timer2.SetInterval(parts_.Settings.TimeOut);
+    parts_.Timer2.SetEnabled(true);
+    return;
+  }
+  held_ = false;
   state_.ChunkCount = count;
   matcher_.Begin(count);
   SendReadRequest(state_.DeviceKind, state_.ChunkStart, count);
@@ -114,6 +133,7 @@ void ReadCycle::SendReadRequest(uint8_t kind, int32_t first, int32_t count) {
 
 void ReadCycle::GiveUp(const std::string& message) {
   matcher_.Abandon();
+  held_ = false;
   state_.AwaitingReply = false;
   state_.CycleBusy = false;
   row_.clear();
@@ -199,20 +219,25 @@ void ReadCycle::TakeUnattended(int32_t NumberBytes, const std::string& FromIP, i
     return;
   }
   // Also judged when nothing is awaited, so that an answer still owed is settled.
+  int32_t length = 0;
+  parts_.Endpoint.ReadDatagram(ReceiveBuffer, length);
   const auto now = parts_.LocalTime.Elapsed();
-  const ReplyMatcher::Verdict verdict = matcher_.Classify(NumberBytes, now);
+  const ReplyMatcher::Verdict verdict = matcher_.Classify(
+      std::string_view(ReceiveBuffer.data(), static_cast<size_t>(std::max(length, 0))), now);
   if (verdict != ReplyMatcher::Verdict::kTake || !state_.AwaitingReply) {
     const bool sizeMismatch = verdict == ReplyMatcher::Verdict::kMalformed ||
                               (state_.AwaitingReply && NumberBytes != 6 * state_.ChunkCount + 1);
     Drop(sizeMismatch ? kWrongSize : kNotAwaited, NumberBytes);
+    // An owed answer that came may be what a held request waits for.
+    if (held_ && verdict == ReplyMatcher::Verdict::kOwed) {
+      RequestNext(matcher_.NextCount(state_.DevicesLeft, now));
+    }
     return;
   }
 
   state_.AwaitingReply = false;
   SetStatus("");
   parts_.Timer2.SetEnabled(false);
-  int32_t length = 0;
-  parts_.Endpoint.ReadDatagram(ReceiveBuffer, length);
   if (state_.StampPending) {
     state_.StampPending = false;
     rowStamp_ = parts_.LocalTime.Now();
@@ -240,6 +265,10 @@ void ReadCycle::Timer1Timer() {
 
 void ReadCycle::Timer2Timer() {
   parts_.Timer2.SetEnabled(false);
+  if (held_ && !sending_) {
+    RequestNext(matcher_.NextCount(state_.DevicesLeft, parts_.LocalTime.Elapsed()));
+    return;
+  }
   if (!state_.AwaitingReply || sending_) return;
   SetStatus("UDP-Unresponced. Retrying.");
   ++counters_.Resends;

@@ -111,6 +111,7 @@ class ReadCycle {
   std::vector<uint16_t> row_;
   LocalDateTime rowStamp_;
   bool sending_ = false;
+  bool held_ = false;  // kUnattended: the next request waits for owed answers
   bool paused_ = false;
   std::array<char, kReceiveBufferSize> ReceiveBuffer{};
   std::array<char, kSendBufferSize> SendBuffer{};

@@ -11,14 +11,21 @@ constexpr int32_t kSmallestPreferred = 4;
 // The last devices of a cycle are planned as a whole, so that the forced last request does
 // not land on a doubtful count when another split would avoid it.
 constexpr int32_t kPlannedTail = 2 * ReplyMatcher::kMaxCount;
-// A request of a doubtful count costs as much as this many extra requests.
-constexpr int kDoubtfulCost = 3;
+// What a risky count costs, in extra requests: a count with answers still owed is asked only
+// when no split of the rest avoids it; one that just had a stray, when avoiding it costs less
+// than three more requests.
+constexpr int kOwedCost = 1000;
+constexpr int kStrayCost = 3;
 
 }  // namespace
 
-ReplyMatcher::ReplyMatcher(Clock::duration answerLifetime) : lifetime_(answerLifetime) {}
+ReplyMatcher::ReplyMatcher(Clock::duration answerLifetime, Clock::duration duplicateWindow)
+    : lifetime_(answerLifetime), duplicateWindow_(duplicateWindow) {}
 
-void ReplyMatcher::SetLifetime(Clock::duration answerLifetime) { lifetime_ = answerLifetime; }
+void ReplyMatcher::SetTimes(Clock::duration answerLifetime, Clock::duration duplicateWindow) {
+  lifetime_ = answerLifetime;
+  duplicateWindow_ = duplicateWindow;
+}
 
 void ReplyMatcher::Expire(Clock::time_point now) {
   const auto expired = [&](const Sends& sends) {
@@ -31,23 +38,28 @@ void ReplyMatcher::Expire(Clock::time_point now) {
 }
 
 int32_t ReplyMatcher::Choose(int32_t remaining, int32_t previous, Clock::time_point now) const {
-  // A count is clean when no answer of its size can be on its way for anyone else.
-  std::array<bool, kMaxCount + 1> clean{};
+  // What asking each count risks: an answer owed to another send could be taken in the place
+  // of this one's if the network reorders them; a stray of that size could come again.
+  std::array<int, kMaxCount + 1> risk{};
   for (int32_t count = 1; count <= kMaxCount; ++count) {
-    clean[count] = owed_[count].empty() && now >= strayUntil_[count];
+    if (!owed_[count].empty()) {
+      risk[count] = kOwedCost;
+    } else if (now < strayUntil_[count]) {
+      risk[count] = kStrayCost;
+    }
   }
   if (remaining > kPlannedTail) {
     // Far from the end, whatever is asked leaves a rest that can still be split.
-    int32_t fallback = 0;
+    int32_t best = 0;
     for (int32_t count = kMaxCount; count >= 1; --count) {
       if (count == previous) continue;
-      if (fallback == 0) fallback = count;
-      if (count >= kSmallestPreferred && clean[count]) return count;
+      if (risk[count] == 0 && count >= kSmallestPreferred) return count;
+      if (best == 0 || risk[count] < risk[best]) best = count;
     }
-    return fallback;
+    return best;
   }
-  // cost[r][p]: the cheapest way to read r devices after a request of p; first[r][p] its
-  // first request.
+  // cost[r][p]: the cheapest way to read r devices after a request of p, counted in requests
+  // plus their risks; first[r][p] its first request.
   constexpr int kUnreachable = std::numeric_limits<int>::max() / 2;
   std::array<std::array<int, kMaxCount + 1>, kPlannedTail + 1> cost{};
   std::array<std::array<int32_t, kMaxCount + 1>, kPlannedTail + 1> first{};
@@ -58,7 +70,7 @@ int32_t ReplyMatcher::Choose(int32_t remaining, int32_t previous, Clock::time_po
         if (count == before) continue;
         const int tail = cost[static_cast<std::size_t>(rest - count)][count];
         if (tail >= kUnreachable) continue;
-        const int total = tail + 1 + (clean[count] ? 0 : kDoubtfulCost);
+        const int total = tail + 1 + risk[count];
         if (total < best) {
           best = total;
           first[rest][before] = count;
@@ -77,7 +89,8 @@ int32_t ReplyMatcher::Choose(int32_t remaining, int32_t previous, Clock::time_po
 
 int32_t ReplyMatcher::NextCount(int32_t remaining, Clock::time_point now) {
   Expire(now);
-  return Choose(remaining, lastCount_, now);
+  const int32_t count = Choose(remaining, lastCount_, now);
+  return owed_[count].empty() ? count : 0;
 }
 
 void ReplyMatcher::Begin(int32_t count) {
@@ -100,8 +113,18 @@ void ReplyMatcher::Abandon() {
   inFlight_ = false;
 }
 
-ReplyMatcher::Verdict ReplyMatcher::Classify(int32_t numberBytes, Clock::time_point now) {
+ReplyMatcher::Verdict ReplyMatcher::Classify(std::string_view datagram, Clock::time_point now) {
   Expire(now);
+  const bool copy = datagram == lastDatagram_ && now - lastArrival_ < duplicateWindow_;
+  lastArrival_ = now;
+  if (copy) return Verdict::kDuplicate;
+  // Only answers' sizes need telling apart; a longer datagram is never one.
+  if (datagram.size() <= 6 * kMaxCount + 1) {
+    lastDatagram_.assign(datagram);
+  } else {
+    lastDatagram_.clear();
+  }
+  const auto numberBytes = static_cast<int32_t>(datagram.size());
   if (numberBytes < 7 || (numberBytes - 1) % 6 != 0 || (numberBytes - 1) / 6 > kMaxCount) {
     return Verdict::kMalformed;
   }
