@@ -31,8 +31,44 @@ std::optional<LoggerOptions> ParseLoggerOptions(const QStringList& arguments, st
   }
   if (parser.isSet(QStringLiteral("help"))) parser.showHelp(0);
   if (parser.isSet(QStringLiteral("version"))) parser.showVersion();
+  const auto fail = [error](const std::string& why) {
+    *error = why;
+    return std::nullopt;
+  };
+  if (!parser.positionalArguments().isEmpty()) {
+    return fail("unexpected argument '" + parser.positionalArguments().front().toStdString() + "'");
+  }
   LoggerOptions options;
+  if (!parser.isSet(config) || parser.value(config).isEmpty()) {
+    return fail("--config FILE is required");
+  }
   options.ConfigPath = parser.value(config).toStdString();
   options.OutputDir = parser.value(output).toStdString();
+  if (options.OutputDir.empty()) return fail("--output needs a folder");
+  if (parser.isSet(cycles)) {
+    bool ok = false;
+    const qlonglong count = parser.value(cycles).toLongLong(&ok);
+    if (!ok || count < 1) {
+      return fail("--cycles needs a whole number of at least 1, not '" +
+                  parser.value(cycles).toStdString() + "'");
+    }
+    options.Cycles = count;
+  }
+  const QString rotation = parser.value(rotate);
+  if (rotation == QStringLiteral("daily")) {
+    options.Rotation = LoggerOptions::Rotate::kDaily;
+  } else if (rotation == QStringLiteral("none")) {
+    options.Rotation = LoggerOptions::Rotate::kNone;
+  } else {
+    return fail("--rotate is daily or none, not '" + rotation.toStdString() + "'");
+  }
+  const QString durability = parser.value(sync);
+  if (durability == QStringLiteral("row")) {
+    options.Durability = LoggerOptions::Sync::kRow;
+  } else if (durability == QStringLiteral("none")) {
+    options.Durability = LoggerOptions::Sync::kNone;
+  } else {
+    return fail("--sync is row or none, not '" + durability.toStdString() + "'");
+  }
   return options;
 }
