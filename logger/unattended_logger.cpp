@@ -82,6 +82,9 @@ UnattendedLogger::UnattendedLogger(const LoggerOptions& options, const MonitorSe
   timer1_.OnTimer = [this] { cycle_->Timer1Timer(); };
   timer2_.OnTimer = [this] { cycle_->Timer2Timer(); };
   timer3_.OnTimer = [this] { cycle_->Timer3Timer(); };
+  // An error that leaves a handler reaches the journal, and polling goes on.
+  previousReporter_ = HandlerGuard::SetReporter(
+      [this](const std::string& message) { journal_.Line("error: " + message); });
   backlogTimer_.setInterval(1000);
   QObject::connect(&backlogTimer_, &QTimer::timeout,
                    [this] { HandlerGuard::Run([this] { WriteBacklog(); }); });
@@ -90,6 +93,7 @@ UnattendedLogger::UnattendedLogger(const LoggerOptions& options, const MonitorSe
 UnattendedLogger::~UnattendedLogger() {
   // The endpoint may still announce a datagram while the cycle goes; it must not reach it.
   if (endpoint_) endpoint_->OnDataReceived = nullptr;
+  HandlerGuard::SetReporter(previousReporter_);
 }
 
 void UnattendedLogger::Start() {

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "app/handler_guard.h"
 #include "app/monitor_settings.h"
 #include "logger/logger_options.h"
 #include "logger/row_writer.h"
@@ -68,6 +69,7 @@ class UnattendedLogger {
   std::unique_ptr<ReadCycle> cycle_;
   // Retries a backlog while nothing else writes (polling paused at the bound).
   QTimer backlogTimer_;
+  HandlerGuard::Reporter previousReporter_;
   int64_t rowsWanted_ = 0;  // 0: no limit
   bool stopping_ = false;
   bool finished_ = false;
