@@ -69,12 +69,17 @@ desktop-file-validate "${desktops[@]}" || fail "a desktop entry does not validat
 printf '%s: valid\n' "${desktops[@]##*/}"
 
 step "package: install"
-# Debian's container images keep man pages out of every package; let ours in so that
-# "man -w" below checks what a user's system gets.
+# Debian's container images keep man pages and most documentation out of every package; let
+# ours in so that "man -w" and the example config below check what a user's system gets.
 dpkg_options=()
-if grep -qs '^path-exclude=/usr/share/man' /etc/dpkg/dpkg.cfg.d/*; then
-  echo "dpkg excludes /usr/share/man here ($(grep -ls '^path-exclude=/usr/share/man' /etc/dpkg/dpkg.cfg.d/* | tr '\n' ' ')); including varnel's man pages for this install"
-  dpkg_options=(-o "DPkg::Options::=--path-include=/usr/share/man/man1/varnel*")
+excluding=$(grep -lsE '^path-exclude[= ]+/usr/share/(man|doc)' /etc/dpkg/dpkg.cfg.d/* || true)
+if [ -n "$excluding" ]; then
+  echo "dpkg leaves out /usr/share/man or /usr/share/doc here ($(echo "$excluding" | tr '\n' ' '));" \
+    "including varnel's for this install"
+  for pattern in /usr/share/man/man1 '/usr/share/man/man1/varnel*' /usr/share/doc/varnel \
+    '/usr/share/doc/varnel/*'; do
+    dpkg_options+=(-o "DPkg::Options::=--path-include=$pattern")
+  done
 fi
 installed=yes
 "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${dpkg_options[@]}" "$deb_path"
