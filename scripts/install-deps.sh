@@ -11,7 +11,7 @@ packages=(
   xvfb xdotool x11-utils imagemagick
   qt6-charts-dev qt6-l10n-tools qt6-tools-dev
   clang libclang-rt-14-dev
-  dpkg-dev file fakeroot lintian desktop-file-utils man-db
+  dpkg-dev file fakeroot lintian desktop-file-utils man-db systemd
   iproute2 procps util-linux
 )
 
