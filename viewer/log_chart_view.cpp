@@ -197,7 +197,9 @@ bool LogChartView::DataRange(double* first, double* last) const {
 void LogChartView::ClampTime() {
   double first = 0;
   double last = 0;
-  if (!DataRange(&first, &last) || toMs_ - fromMs_ >= last - first) {
+  // With a little tolerance, so that zooming in and out again by one wheel step each ends
+  // at the whole log despite rounding.
+  if (!DataRange(&first, &last) || toMs_ - fromMs_ >= (last - first) * (1 - 1e-9)) {
     zoomed_ = false;
     return;
   }

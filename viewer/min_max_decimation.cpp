@@ -63,14 +63,15 @@ DecimatedSeries DecimateMinMax(const LogColumns& log, int device, double fromMs,
         times.begin());
   }
 
-  // Two points are kept for the rows just outside the range.
-  const size_t budget = static_cast<size_t>(std::max(pixelColumns - 2, 2));
+  // Two points are kept for the rows just outside the range, when the plot has room for them.
+  const bool edges = ascending && pixelColumns >= 4;
+  const size_t budget = static_cast<size_t>(edges ? pixelColumns - 2 : std::max(pixelColumns, 2));
   size_t present = 0;
   for (size_t row = lo; row < hi && present <= budget; ++row) {
     if (values[row] != kMissing && (ascending || inRange(row))) ++present;
   }
 
-  if (ascending) {
+  if (edges) {
     for (size_t row = lo; row-- > 0;) {
       if (values[row] != kMissing) {
         builder.Add(row, false);
@@ -112,7 +113,7 @@ DecimatedSeries DecimateMinMax(const LogColumns& log, int device, double fromMs,
     }
   }
 
-  if (ascending) {
+  if (edges) {
     for (size_t row = hi; row < times.size(); ++row) {
       if (values[row] != kMissing) {
         builder.Add(row, false);

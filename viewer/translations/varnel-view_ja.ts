@@ -2,282 +2,289 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="ja_JP">
 <context>
+    <name>CsvExport</name>
+    <message>
+        <source>Cannot write %1: %2</source>
+        <translation>%1 に書き込めません: %2</translation>
+    </message>
+</context>
+<context>
     <name>DeviceList</name>
     <message>
         <source>Device</source>
-        <translation type="unfinished"></translation>
+        <translation>デバイス</translation>
     </message>
     <message>
         <source>Latest</source>
-        <translation type="unfinished"></translation>
+        <translation>最新値</translation>
     </message>
 </context>
 <context>
     <name>LogChartView</name>
     <message>
         <source>%1   value %2</source>
-        <translation type="unfinished"></translation>
+        <translation>%1   値 %2</translation>
     </message>
     <message>
         <source>Open a log with File &gt; Open, or drop a file here.</source>
-        <translation type="unfinished"></translation>
+        <translation>「ファイル」→「開く」でログを開くか、ここにファイルをドロップしてください。</translation>
     </message>
     <message>
         <source>Waiting for the first row…</source>
-        <translation type="unfinished"></translation>
+        <translation>最初の行を待っています…</translation>
     </message>
     <message>
         <source>Tick devices in the list to chart them.</source>
-        <translation type="unfinished"></translation>
+        <translation>一覧でデバイスにチェックを入れると、グラフに表示されます。</translation>
     </message>
 </context>
 <context>
     <name>LogFollower</name>
     <message>
         <source>Cannot open %1: %2</source>
-        <translation type="unfinished"></translation>
+        <translation>%1 を開けません: %2</translation>
     </message>
     <message>
         <source>Cannot open %1: not a regular file</source>
-        <translation type="unfinished"></translation>
+        <translation>%1 を開けません: 通常のファイルではありません</translation>
     </message>
     <message>
         <source>Cannot read %1: %2</source>
-        <translation type="unfinished"></translation>
+        <translation>%1 を読み込めません: %2</translation>
     </message>
 </context>
 <context>
     <name>ViewerWindow</name>
     <message>
         <source>Varnel View</source>
-        <translation type="unfinished"></translation>
+        <translation>Varnel ビュー</translation>
     </message>
     <message>
         <source>Filter devices</source>
-        <translation type="unfinished"></translation>
+        <translation>デバイスを絞り込む</translation>
     </message>
     <message>
         <source>&amp;File</source>
-        <translation type="unfinished"></translation>
+        <translation>ファイル(&amp;F)</translation>
     </message>
     <message>
         <source>&amp;Open…</source>
-        <translation type="unfinished"></translation>
+        <translation>開く(&amp;O)…</translation>
     </message>
     <message>
         <source>Open &amp;Folder…</source>
-        <translation type="unfinished"></translation>
+        <translation>フォルダーを開く(&amp;F)…</translation>
     </message>
     <message>
         <source>Open the Newest Log of a Folder</source>
-        <translation type="unfinished"></translation>
+        <translation>フォルダーの最新のログを開く</translation>
     </message>
     <message>
         <source>Open &amp;Recent</source>
-        <translation type="unfinished"></translation>
+        <translation>最近使ったファイル(&amp;R)</translation>
     </message>
     <message>
         <source>Export Chart as &amp;PNG…</source>
-        <translation type="unfinished"></translation>
+        <translation>グラフを PNG で書き出す(&amp;P)…</translation>
     </message>
     <message>
         <source>Export Visible Data as &amp;CSV…</source>
-        <translation type="unfinished"></translation>
+        <translation>表示中のデータを CSV で書き出す(&amp;C)…</translation>
     </message>
     <message>
         <source>&amp;Quit</source>
-        <translation type="unfinished"></translation>
+        <translation>終了(&amp;Q)</translation>
     </message>
     <message>
         <source>&amp;View</source>
-        <translation type="unfinished"></translation>
+        <translation>表示(&amp;V)</translation>
     </message>
     <message>
         <source>Zoom &amp;In</source>
-        <translation type="unfinished"></translation>
+        <translation>拡大(&amp;I)</translation>
     </message>
     <message>
         <source>Zoom &amp;Out</source>
-        <translation type="unfinished"></translation>
+        <translation>縮小(&amp;O)</translation>
     </message>
     <message>
         <source>&amp;Reset Zoom</source>
-        <translation type="unfinished"></translation>
+        <translation>ズームを戻す(&amp;R)</translation>
     </message>
     <message>
         <source>&amp;Follow the File</source>
-        <translation type="unfinished"></translation>
+        <translation>ファイルを追跡(&amp;F)</translation>
     </message>
     <message>
         <source>&amp;Help</source>
-        <translation type="unfinished"></translation>
+        <translation>ヘルプ(&amp;H)</translation>
     </message>
     <message>
         <source>&amp;About Varnel View</source>
-        <translation type="unfinished"></translation>
+        <translation>Varnel ビューについて(&amp;A)</translation>
     </message>
     <message>
         <source>Tools</source>
-        <translation type="unfinished"></translation>
+        <translation>ツール</translation>
     </message>
     <message>
         <source>There is no log (*.csv) in %1.</source>
-        <translation type="unfinished"></translation>
+        <translation>%1 にログ (*.csv) がありません。</translation>
     </message>
     <message>
         <source>%1 – Varnel View</source>
-        <translation type="unfinished"></translation>
+        <translation>%1 – Varnel ビュー</translation>
     </message>
     <message>
         <source>No log open</source>
-        <translation type="unfinished"></translation>
+        <translation>ログを開いていません</translation>
     </message>
     <message>
         <source>1 row</source>
-        <translation type="unfinished"></translation>
+        <translation>1 行</translation>
     </message>
     <message>
         <source>%1 rows</source>
-        <translation type="unfinished"></translation>
+        <translation>%1 行</translation>
     </message>
     <message>
         <source>1 device</source>
-        <translation type="unfinished"></translation>
+        <translation>1 デバイス</translation>
     </message>
     <message>
         <source>%1 devices</source>
-        <translation type="unfinished"></translation>
+        <translation>%1 デバイス</translation>
     </message>
     <message>
         <source>%1 lines skipped (the first is line %2)</source>
-        <translation type="unfinished"></translation>
+        <translation>%1 行を読み飛ばしました (最初は %2 行目)</translation>
     </message>
     <message>
         <source>last line not complete yet</source>
-        <translation type="unfinished"></translation>
+        <translation>最終行はまだ書き込み中です</translation>
     </message>
     <message>
         <source>file deleted: showing what was read</source>
-        <translation type="unfinished"></translation>
+        <translation>ファイルが削除されました: 読み込んだ分を表示しています</translation>
     </message>
     <message>
         <source>reading…</source>
-        <translation type="unfinished"></translation>
+        <translation>読み込み中…</translation>
     </message>
     <message>
         <source>following</source>
-        <translation type="unfinished"></translation>
+        <translation>追跡中</translation>
     </message>
     <message>
         <source>not following</source>
-        <translation type="unfinished"></translation>
+        <translation>追跡していません</translation>
     </message>
     <message>
         <source>&amp;Clear List</source>
-        <translation type="unfinished"></translation>
+        <translation>一覧を消去(&amp;C)</translation>
     </message>
     <message>
         <source>Open Log</source>
-        <translation type="unfinished"></translation>
+        <translation>ログを開く</translation>
     </message>
     <message>
         <source>Logs (*.csv);;All files (*)</source>
-        <translation type="unfinished"></translation>
+        <translation>ログ (*.csv);;すべてのファイル (*)</translation>
     </message>
     <message>
         <source>Cannot write %1.</source>
-        <translation type="unfinished"></translation>
+        <translation>%1 に書き込めません。</translation>
     </message>
     <message>
         <source>Chart saved to %1</source>
-        <translation type="unfinished"></translation>
+        <translation>グラフを %1 に保存しました</translation>
     </message>
     <message>
         <source>No device is shown: tick the devices to export.</source>
-        <translation type="unfinished"></translation>
+        <translation>表示中のデバイスがありません。書き出すデバイスにチェックを入れてください。</translation>
     </message>
     <message>
         <source>%1 rows saved to %2</source>
-        <translation type="unfinished"></translation>
+        <translation>%1 行を %2 に保存しました</translation>
     </message>
     <message>
         <source>Export Chart as PNG</source>
-        <translation type="unfinished"></translation>
+        <translation>グラフを PNG で書き出す</translation>
     </message>
     <message>
         <source>PNG images (*.png)</source>
-        <translation type="unfinished"></translation>
+        <translation>PNG 画像 (*.png)</translation>
     </message>
     <message>
         <source> extract</source>
-        <translation type="unfinished"></translation>
+        <translation> 抜粋</translation>
     </message>
     <message>
         <source>Export Visible Data as CSV</source>
-        <translation type="unfinished"></translation>
+        <translation>表示中のデータを CSV で書き出す</translation>
     </message>
     <message>
         <source>Logs (*.csv)</source>
-        <translation type="unfinished"></translation>
+        <translation>ログ (*.csv)</translation>
     </message>
     <message>
         <source>About Varnel View</source>
-        <translation type="unfinished"></translation>
+        <translation>Varnel ビューについて</translation>
     </message>
     <message>
         <source>&lt;p&gt;&lt;b&gt;Varnel View&lt;/b&gt; %1&lt;/p&gt;&lt;p&gt;Charts the values of a Varnel log and follows the file while it grows.&lt;/p&gt;</source>
-        <translation type="unfinished"></translation>
+        <translation>&lt;p&gt;&lt;b&gt;Varnel ビュー&lt;/b&gt; %1&lt;/p&gt;&lt;p&gt;Varnel のログの値をグラフに描き、ファイルへの追記に合わせて更新します。&lt;/p&gt;</translation>
     </message>
 </context>
 <context>
     <name>main</name>
     <message>
         <source>Charts a Varnel log and follows it while it grows. With a folder, its newest log is opened.</source>
-        <translation type="unfinished"></translation>
+        <translation>Varnel のログをグラフに描き、追記に合わせて更新します。フォルダーを指定すると、その中の最新のログを開きます。</translation>
     </message>
     <message>
         <source>Devices to show first, separated by commas (default: the log&apos;s first eight).</source>
-        <translation type="unfinished"></translation>
+        <translation>最初に表示するデバイス。カンマで区切ります (既定: ログの先頭の 8 個)。</translation>
     </message>
     <message>
         <source>list</source>
-        <translation type="unfinished"></translation>
+        <translation>一覧</translation>
     </message>
     <message>
         <source>Read the file once; do not follow it.</source>
-        <translation type="unfinished"></translation>
+        <translation>ファイルを一度だけ読み込み、追跡しません。</translation>
     </message>
     <message>
         <source>Milliseconds between size checks while following (default 500).</source>
-        <translation type="unfinished"></translation>
+        <translation>追跡中にファイルのサイズを確かめる間隔 (ミリ秒、既定 500)。</translation>
     </message>
     <message>
         <source>ms</source>
-        <translation type="unfinished"></translation>
+        <translation>ミリ秒</translation>
     </message>
     <message>
         <source>path</source>
-        <translation type="unfinished"></translation>
+        <translation>パス</translation>
     </message>
     <message>
         <source>A log file (.csv) or a folder of logs.</source>
-        <translation type="unfinished"></translation>
+        <translation>ログファイル (.csv) またはログのあるフォルダー。</translation>
     </message>
     <message>
         <source>[FILE.csv | FOLDER]</source>
-        <translation type="unfinished"></translation>
+        <translation>[ファイル.csv | フォルダー]</translation>
     </message>
     <message>
         <source>one file or folder at most (see --help)</source>
-        <translation type="unfinished"></translation>
+        <translation>指定できるファイルまたはフォルダーは 1 つだけです (--help を参照)</translation>
     </message>
     <message>
         <source>--check-interval takes a number of milliseconds, 10 or more</source>
-        <translation type="unfinished"></translation>
+        <translation>--check-interval には 10 以上のミリ秒数を指定してください</translation>
     </message>
     <message>
         <source>cannot open %1</source>
-        <translation type="unfinished"></translation>
+        <translation>%1 を開けません</translation>
     </message>
 </context>
 </TS>
