@@ -34,7 +34,11 @@ DeviceList::DeviceList(QWidget* parent) : QTreeWidget(parent) {
   setSelectionMode(QAbstractItemView::SingleSelection);
   header()->setStretchLastSection(false);
   header()->setSectionResizeMode(kNameColumn, QHeaderView::Stretch);
-  header()->setSectionResizeMode(kValueColumn, QHeaderView::ResizeToContents);
+  // A fixed width: fitting the column to its contents measures every row at each new value,
+  // which costs more than all else a second of new rows does.
+  header()->setSectionResizeMode(kValueColumn, QHeaderView::Interactive);
+  header()->resizeSection(kValueColumn,
+                          fontMetrics().horizontalAdvance(QStringLiteral("-000000")) + 12);
   connect(this, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem*, int column) {
     if (!syncing_ && column == kNameColumn) emit CheckedChanged();
   });

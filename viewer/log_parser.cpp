@@ -92,6 +92,7 @@ void LogParser::Reset() {
   columns_->Clear();
   stamp_ = LocalStamp();
   blockDevices_.clear();
+  blockInOrder_ = false;
   unnamedDevices_.clear();
   rowValues_.clear();
   std::string().swap(pending_);
@@ -122,6 +123,7 @@ void LogParser::ReserveOnce() {
 void LogParser::TakeLine(std::string_view line) {
   ++lineNumber_;
   if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  if (TakePlainRow(line)) return;
   fields_.clear();
   size_t at = 0;
   while (true) {
@@ -143,9 +145,48 @@ void LogParser::TakeLine(std::string_view line) {
     if (piece.header) {
       ApplyHeader(piece);
     } else {
-      ApplyRow(piece);
+      AppendValues(piece.timeMs,
+                   std::span<const int32_t>(values_).subspan(piece.first, piece.end - piece.first));
     }
   }
+}
+
+bool LogParser::TakePlainRow(std::string_view line) {
+  // Nearly every line is a stamp and values, nothing else: read straight from the bytes. A
+  // line with anything more is left to the general reading.
+  constexpr size_t kStampLength = 19;
+  if (line.size() < kStampLength || line[10] != ',' ||
+      (line.size() > kStampLength && line[kStampLength] != ',') ||
+      !StartsRow(line.substr(0, 10), line.substr(11, 8))) {
+    return false;
+  }
+  plain_.clear();
+  const char* at = line.data() + kStampLength;
+  const char* const end = line.data() + line.size();
+  while (at < end) {
+    ++at;  // the comma
+    const bool negative = at < end && *at == '-';
+    if (negative) ++at;
+    const char* const digits = at;
+    int64_t magnitude = 0;
+    while (at < end && static_cast<unsigned>(*at - '0') < 10) {
+      magnitude = magnitude * 10 + (*at - '0');
+      if (++at - digits > 10) return false;
+    }
+    if (at < end && *at != ',') return false;
+    if (at == digits) {
+      if (negative) return false;
+      plain_.push_back(LogColumns::kMissing);
+      continue;
+    }
+    const int64_t value = negative ? -magnitude : magnitude;
+    if (value <= LogColumns::kMissing || value > INT32_MAX) return false;
+    plain_.push_back(static_cast<int32_t>(value));
+  }
+  int64_t timeMs = 0;
+  if (!stamp_.ToMs(line.substr(0, 10), line.substr(11, 8), &timeMs)) return false;
+  AppendValues(timeMs, plain_);
+  return true;
 }
 
 bool LogParser::SplitPieces() {
@@ -197,12 +238,15 @@ bool LogParser::SplitPieces() {
 void LogParser::ApplyHeader(const Piece& piece) {
   ++headerRows_;
   blockDevices_.clear();
+  blockInOrder_ = true;
   for (size_t f = piece.first; f < piece.end; ++f) {
     const size_t position = f - piece.first;
-    blockDevices_.push_back(
-        fields_[f].empty() ? UnnamedDevice(position)
+    const int device = fields_[f].empty()
+                           ? UnnamedDevice(position)
                            : columns_->AddDevice(QString::fromLatin1(
-                                 fields_[f].data(), static_cast<qsizetype>(fields_[f].size()))));
+                                 fields_[f].data(), static_cast<qsizetype>(fields_[f].size())));
+    blockInOrder_ = blockInOrder_ && device == static_cast<int>(position);
+    blockDevices_.push_back(device);
   }
 }
 
@@ -215,23 +259,26 @@ int LogParser::UnnamedDevice(size_t position) {
   return device;
 }
 
-void LogParser::ApplyRow(const Piece& piece) {
+void LogParser::AppendValues(int64_t timeMs, std::span<const int32_t> values) {
+  ++dataRows_;
+  // The usual case: the block's devices are the columns, in their order.
+  if (blockInOrder_ && values.size() <= blockDevices_.size()) {
+    columns_->AppendRow(timeMs, values);
+    return;
+  }
   touched_.clear();
-  for (size_t f = piece.first; f < piece.end; ++f) {
-    const size_t position = f - piece.first;
-    const int device =
-        position < blockDevices_.size() ? blockDevices_[position] : UnnamedDevice(position);
-    touched_.push_back(device);
+  for (size_t position = 0; position < values.size(); ++position) {
+    touched_.push_back(position < blockDevices_.size() ? blockDevices_[position]
+                                                       : UnnamedDevice(position));
   }
   if (rowValues_.size() < static_cast<size_t>(columns_->DeviceCount())) {
     rowValues_.resize(static_cast<size_t>(columns_->DeviceCount()), LogColumns::kMissing);
   }
-  for (size_t f = piece.first; f < piece.end; ++f) {
-    rowValues_[static_cast<size_t>(touched_[f - piece.first])] = values_[f];
+  for (size_t position = 0; position < values.size(); ++position) {
+    rowValues_[static_cast<size_t>(touched_[position])] = values[position];
   }
-  columns_->AppendRow(piece.timeMs, rowValues_);
+  columns_->AppendRow(timeMs, rowValues_);
   for (const int device : touched_) rowValues_[static_cast<size_t>(device)] = LogColumns::kMissing;
-  ++dataRows_;
 }
 
 void LogParser::Skip() {

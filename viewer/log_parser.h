@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -52,8 +53,9 @@ class LogParser {
 
   void TakeLine(std::string_view line);
   bool SplitPieces();
+  bool TakePlainRow(std::string_view line);
   void ApplyHeader(const Piece& piece);
-  void ApplyRow(const Piece& piece);
+  void AppendValues(int64_t timeMs, std::span<const int32_t> values);
   int UnnamedDevice(size_t position);
   void Skip();
   void ReserveOnce();
@@ -64,7 +66,9 @@ class LogParser {
   std::vector<int32_t> values_;  // the value of each field of a row, by field index
   std::vector<Piece> pieces_;
   std::vector<int> blockDevices_;  // column of each device of the current header block
+  bool blockInOrder_ = false;      // and they are columns 0, 1, 2, ...
   std::vector<int> unnamedDevices_;
+  std::vector<int32_t> plain_;
   std::vector<int32_t> rowValues_;
   std::vector<int> touched_;
   std::string pending_;

@@ -85,14 +85,21 @@ DecimatedSeries DecimateMinMax(const LogColumns& log, int device, double fromMs,
       if (values[row] != kMissing && (ascending || inRange(row))) builder.Add(row, true);
     }
   } else {
-    const size_t buckets = budget / 2;
+    // The first and last rows of the range are drawn too, so the line ends at the newest
+    // value; the buckets share what is left.
+    const bool ends = ascending && budget >= 4;
+    const size_t buckets = ends ? budget / 2 - 1 : budget / 2;
     const double span = std::max(toMs - fromMs, 1.0);
     constexpr size_t kNone = SIZE_MAX;
     std::vector<size_t> minRow(buckets, kNone);
     std::vector<size_t> maxRow(buckets, kNone);
+    size_t firstRow = kNone;
+    size_t lastRow = kNone;
     for (size_t row = lo; row < hi; ++row) {
       const int32_t value = values[row];
       if (value == kMissing || (!ascending && !inRange(row))) continue;
+      if (firstRow == kNone) firstRow = row;
+      lastRow = row;
       const double offset = static_cast<double>(times[row]) - fromMs;
       const size_t bucket =
           std::min(buckets - 1, static_cast<size_t>(offset / span * static_cast<double>(buckets)));
@@ -104,13 +111,18 @@ DecimatedSeries DecimateMinMax(const LogColumns& log, int device, double fromMs,
         maxRow[bucket] = row;
       }
     }
+    if (ends) builder.Add(firstRow, true);
     for (size_t bucket = 0; bucket < buckets; ++bucket) {
       if (minRow[bucket] == kNone) continue;
       const size_t first = std::min(minRow[bucket], maxRow[bucket]);
       const size_t second = std::max(minRow[bucket], maxRow[bucket]);
-      builder.Add(first, true);
-      if (second != first) builder.Add(second, true);
+      const auto add = [&](size_t row) {
+        if (!ends || (row != firstRow && row != lastRow)) builder.Add(row, true);
+      };
+      add(first);
+      if (second != first) add(second);
     }
+    if (ends && lastRow != firstRow) builder.Add(lastRow, true);
   }
 
   if (edges) {

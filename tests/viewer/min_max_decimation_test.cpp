@@ -71,9 +71,10 @@ TEST_P(DecimationColumnsTest, EveryTwoPixelColumnKeepsItsMinimumAndMaximum) {
   EXPECT_TRUE(std::is_sorted(series.points.begin(), series.points.end(),
                              [](const QPointF& a, const QPointF& b) { return a.x() < b.x(); }));
 
-  // The plot less the two edge points (when it has room for them), cut into buckets two
-  // pixels wide.
-  const int buckets = (columns >= 4 ? columns - 2 : columns) / 2;
+  // The plot less the two edge points and the range's first and last rows (when it has room
+  // for them), cut into buckets two pixels wide.
+  const int budget = columns >= 4 ? columns - 2 : columns;
+  const int buckets = budget >= 4 ? budget / 2 - 1 : budget / 2;
   const auto points = PointSet(series);
   std::vector<int32_t> low(static_cast<size_t>(buckets), INT32_MAX);
   std::vector<int32_t> high(static_cast<size_t>(buckets), INT32_MIN);
@@ -93,10 +94,32 @@ TEST_P(DecimationColumnsTest, EveryTwoPixelColumnKeepsItsMinimumAndMaximum) {
   }
   EXPECT_EQ(series.min, -30000);
   EXPECT_EQ(series.max, 30000);
+  if (budget >= 4) {
+    // The line ends at the last row of the range, then runs on to the row after it.
+    const QPointF last = series.points[series.points.size() - 2];
+    EXPECT_EQ(last, QPointF(to, values[static_cast<size_t>(to / 1000)]));
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(PlotWidths, DecimationColumnsTest,
                          ::testing::Values(2, 3, 101, 640, 1921));
+
+TEST(MinMaxDecimationTest, ColumnsOfOneRowKeepIt) {
+  // 400 rows crowded into the first second, then 30 rows 30 s apart, drawn 300 columns wide:
+  // each of the 30 falls into a bucket of its own and must not be lost.
+  LogColumns log;
+  log.AddDevice(QStringLiteral("A"));
+  for (int row = 0; row < 400; ++row) log.AppendRow(row, std::vector<int32_t>{row % 5});
+  for (int row = 1; row <= 30; ++row) {
+    log.AppendRow(int64_t{row} * 30'000, std::vector<int32_t>{1000 + row});
+  }
+  const DecimatedSeries series = DecimateMinMax(log, 0, 0, 900'000, 300);
+  EXPECT_LE(series.points.size(), 300);
+  const auto points = PointSet(series);
+  for (int row = 1; row <= 30; ++row) {
+    EXPECT_TRUE(points.count({row * 30'000.0, 1000.0 + row})) << row;
+  }
+}
 
 TEST(MinMaxDecimationTest, MissingValuesNeverBecomePoints) {
   std::vector<int32_t> values(10'000, kMissing);
