@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,8 @@ struct LineCase {
   size_t skipped = 0;
   size_t firstSkipped = 0;
 };
+
+void PrintTo(const LineCase& c, std::ostream* out) { *out << c.name; }
 
 class LogParserLinesTest : public ::testing::TestWithParam<LineCase> {};
 

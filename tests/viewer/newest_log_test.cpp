@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,8 @@ struct FolderCase {
   std::vector<std::pair<const char*, int>> files;
   const char* newest;  // "" for none
 };
+
+void PrintTo(const FolderCase& c, std::ostream* out) { *out << c.name; }
 
 class NewestLogTest : public ::testing::TestWithParam<FolderCase> {};
 

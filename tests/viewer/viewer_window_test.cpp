@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <ostream>
 
 #include "tests/net/wait_until.h"
 #include "tests/test_support.h"
@@ -91,6 +92,8 @@ struct ChoiceCase {
   QStringList named;
   QList<int> shown;
 };
+
+void PrintTo(const ChoiceCase& c, std::ostream* out) { *out << c.name; }
 
 class ViewerWindowChoiceTest : public ViewerWindowTest,
                                public ::testing::WithParamInterface<ChoiceCase> {};
