@@ -3,13 +3,25 @@
 # With a display, the window opens for you to press 実行 (Run); the log is printed after you
 # close it. Without one, the window runs under Xvfb: Run is pressed for you, it logs for a few
 # seconds, stops, exits, prints the CSV and saves a screenshot of the running window beside it.
+# --view also opens the chart viewer on the log once the monitor has begun it, and follows it
+# as it grows (headless: a screenshot of the viewer too).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
+view=0
+for arg in "$@"; do
+  case "$arg" in
+    --view) view=1 ;;
+    *) echo "usage: scripts/demo.sh [--view]" >&2; exit 2 ;;
+  esac
+done
+targets=(varnel varnel-sim)
+[ "$view" = 1 ] && targets+=(varnel-view)
+
 scripts/install-deps.sh
 cmake --preset release >/dev/null
-cmake --build --preset release --target varnel varnel-sim
+cmake --build --preset release --target "${targets[@]}"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/varnel-demo.XXXXXX")
 pids=()
@@ -42,14 +54,35 @@ print_log() {
   done
 }
 
+# The viewer opens the folder's newest log, the monitor's, as soon as there is one. Its
+# settings (recent files) stay in the demo's directory.
+start_viewer() {
+  for _ in $(seq 600); do
+    compgen -G "$work/*.csv" >/dev/null && break
+    sleep 0.5
+  done
+  XDG_CONFIG_HOME="$work/config" exec "$root/build/release/viewer/varnel-view" "$work"
+}
+
 if [ -n "${DISPLAY:-}" ]; then
+  viewer_pid=""
+  if [ "$view" = 1 ]; then
+    start_viewer &
+    viewer_pid=$!
+    pids+=("$viewer_pid")
+    echo "the chart viewer opens once you press 実行 (Run)"
+  fi
   ./varnel
   print_log
+  if [ -n "$viewer_pid" ]; then
+    echo "close the viewer to end the demo"
+    wait "$viewer_pid" 2>/dev/null || true
+  fi
   exit 0
 fi
 
 display=":$((90 + RANDOM % 100))"
-Xvfb "$display" -screen 0 800x600x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+Xvfb "$display" -screen 0 1400x700x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
 pids+=($!)
 export DISPLAY=$display
 for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
@@ -71,9 +104,26 @@ click 194 56
 sleep 4
 import -window "$window" "$work/running.png" 2>/dev/null ||
   import -window root "$work/running.png"
+if [ "$view" = 1 ]; then
+  start_viewer &
+  pids+=($!)
+  viewer=""
+  for _ in $(seq 100); do
+    viewer=$(xdotool search --onlyvisible --class varnel-view 2>/dev/null | head -1 || true)
+    [ -n "$viewer" ] && break
+    sleep 0.1
+  done
+  [ -n "$viewer" ] || { echo "the viewer did not appear" >&2; exit 1; }
+  # Beside the monitor, whose buttons are clicked below.
+  xdotool windowmove "$viewer" 340 0
+  sleep 5
+  import -window "$viewer" "$work/viewer.png"
+fi
 click 276 56
 sleep 1
 click 46 97
 for _ in $(seq 50); do kill -0 "$varnel_pid" 2>/dev/null || break; sleep 0.1; done
 print_log
 echo "screenshot of the running window: $work/running.png"
+[ "$view" = 1 ] && echo "screenshot of the viewer following the log: $work/viewer.png"
+exit 0

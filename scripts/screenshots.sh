@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Regenerates the README's screenshots under docs/: the main window while it logs from the
-# simulator on 127.0.0.1, the settings dialog and the version dialog, each under Xvfb.
+# simulator on 127.0.0.1, the settings dialog and the version dialog, each under Xvfb; then the
+# chart viewer's (viewer/scripts/screenshot.sh).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -59,3 +60,4 @@ xdotool mousemove --window "$version" 197 132 click 1
 sleep 0.3
 xdotool mousemove --window "$main" 46 97 click 1
 echo "docs/main-window.png docs/settings-dialog.png docs/version-dialog.png"
+viewer/scripts/screenshot.sh

@@ -149,8 +149,8 @@ TEST_P(ManPages, SynopsisAndOptionsNameEveryLongOptionOfTheProgramAndNoOther) {
 
 INSTANTIATE_TEST_SUITE_P(Programs, ManPages,
                          ::testing::Values(ManPageCase{VARNEL_SIM_EXECUTABLE, "varnel-sim.1"},
-                                           ManPageCase{VARNEL_LOGGER_EXECUTABLE,
-                                                       "varnel-logger.1"}),
+                                           ManPageCase{VARNEL_LOGGER_EXECUTABLE, "varnel-logger.1"},
+                                           ManPageCase{VARNEL_VIEW_EXECUTABLE, "varnel-view.1"}),
                          [](const auto& info) {
                            std::string name = info.param.page;
                            for (char& c : name) {

@@ -1,0 +1,429 @@
+// Measures the chart viewer on a day of one-second rows from 100 devices (86,400 rows, about
+// 55 MB), in one run, each figure in a fresh child process so that peak memory is its own:
+//   1. open: the viewer's reader (file follower, parser, column store) against the floor, a
+//      plain C++ reader that splits the same file into integer columns; runs interleaved;
+//   2. peak memory of both above what the process held before reading, against the size of
+//      the values as 32-bit integers;
+//   3. the window (offscreen): open to the chart drawn, and the time from appending 100 rows
+//      to the file until the chart shows them and is painted, while following.
+// Prints a table and one machine-readable line. Nothing is asserted: these are figures.
+
+#include <unistd.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QLineSeries>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "viewer/log_chart_view.h"
+#include "viewer/log_columns.h"
+#include "viewer/log_follower.h"
+#include "viewer/log_parser.h"
+#include "viewer/viewer_window.h"
+
+namespace {
+
+constexpr int kDevices = 100;
+constexpr int kRows = 86'400;
+constexpr int kAppendRows = 100;
+constexpr double kTargetOpenRatio = 2.0;
+constexpr double kTargetMemoryRatio = 3.0;
+// Bounds one wait of the follow measurement; new rows take milliseconds.
+constexpr int kFollowBoundMs = 5000;
+
+struct Options {
+  int runs = 5;
+  int followSamples = 20;
+};
+
+void PrintUsage() {
+  std::fprintf(stderr,
+               "usage: varnel-viewer-bench [--runs N] [--follow-samples N] [--quick]\n"
+               "  --runs N            interleaved open runs of reader and floor (default 5)\n"
+               "  --follow-samples N  appends of 100 rows timed while following (default 20)\n"
+               "  --quick             2 runs, 5 appends: a smoke run\n");
+}
+
+// Resident set now and its peak so far, in KiB.
+void Memory(long* rssKib, long* peakKib) {
+  std::ifstream in("/proc/self/status");
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind("VmRSS:", 0) == 0) *rssKib = std::atol(line.c_str() + 6);
+    if (line.rfind("VmHWM:", 0) == 0) *peakKib = std::atol(line.c_str() + 6);
+  }
+}
+
+std::string Stamp(int row) {
+  char text[32];
+  std::snprintf(text, sizeof text, "2004-01-%02d,%02d:%02d:%02d", 10 + row / 86400,
+                (row / 3600) % 24, (row / 60) % 60, row % 60);
+  return text;
+}
+
+// Rows as the monitor logs the simulator's counter pattern: devices DM00100.. read in 13
+// commands of up to 8, each command counting one, values signed.
+std::string Rows(int first, int count) {
+  std::string text;
+  text.reserve(static_cast<size_t>(count) * 700);
+  char digits[16];
+  for (int row = first; row < first + count; ++row) {
+    text += Stamp(row);
+    for (int d = 0; d < kDevices; ++d) {
+      const int device = 100 + d;
+      const int raw = (device * 4099 + row * 13 + d / 8) % 65536;
+      const int value = raw >= 32768 ? raw - 65536 : raw;
+      text += ',';
+      text.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
+    }
+    text += "\r\n";
+  }
+  return text;
+}
+
+bool WriteLog(const std::string& path) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << "YYYY-MM-DD,HH:MM:SS";
+  for (int d = 0; d < kDevices; ++d) {
+    char name[16];
+    std::snprintf(name, sizeof name, ",DM%5.5d", 100 + d);
+    out << name;
+  }
+  out << "\r\n";
+  for (int first = 0; first < kRows; first += 3600)
+    out << Rows(first, std::min(3600, kRows - first));
+  return static_cast<bool>(out);
+}
+
+// The floor: what splitting the file into integer columns costs at the least. Blocks of a
+// mebibyte, lines split at line feeds, the stamp turned into seconds, each value parsed with
+// std::from_chars into its column; a header row only sets the column count.
+struct FloorColumns {
+  std::vector<int64_t> times;
+  std::vector<std::vector<int32_t>> values;
+};
+
+void FloorLine(const char* begin, const char* end, FloorColumns* columns) {
+  if (end > begin && end[-1] == '\r') --end;
+  if (end - begin < 19) return;
+  if (*begin == 'Y') {
+    const size_t count = static_cast<size_t>(std::count(begin, end, ',')) - 1;
+    if (columns->values.size() < count) columns->values.resize(count);
+    return;
+  }
+  const auto number = [](const char* at, int width) {
+    int value = 0;
+    for (int i = 0; i < width; ++i) value = value * 10 + (at[i] - '0');
+    return value;
+  };
+  columns->times.push_back(int64_t{number(begin + 8, 2)} * 86400 + number(begin + 11, 2) * 3600 +
+                           number(begin + 14, 2) * 60 + number(begin + 17, 2));
+  const char* at = begin + 19;
+  for (size_t column = 0; at < end && column < columns->values.size(); ++column) {
+    int32_t value = 0;
+    const auto result = std::from_chars(at + 1, end, value);
+    columns->values[column].push_back(value);
+    at = result.ptr;
+  }
+}
+
+size_t FloorRead(const char* path, FloorColumns* columns) {
+  std::FILE* file = std::fopen(path, "rb");
+  if (file == nullptr) return 0;
+  std::vector<char> block(size_t{1} << 20);
+  std::string carry;
+  size_t got = 0;
+  while ((got = std::fread(block.data(), 1, block.size(), file)) > 0) {
+    const char* at = block.data();
+    const char* end = at + got;
+    while (at < end) {
+      const char* feed =
+          static_cast<const char*>(std::memchr(at, '\n', static_cast<size_t>(end - at)));
+      if (feed == nullptr) {
+        carry.append(at, end);
+        break;
+      }
+      if (carry.empty()) {
+        FloorLine(at, feed, columns);
+      } else {
+        carry.append(at, feed);
+        FloorLine(carry.data(), carry.data() + carry.size(), columns);
+        carry.clear();
+      }
+      at = feed + 1;
+    }
+  }
+  std::fclose(file);
+  return columns->times.size();
+}
+
+// Child: reads the file once with the floor or the viewer's reader and prints its figures.
+int RunOpenChild(int argc, char** argv, bool viewer, const char* path) {
+  QCoreApplication app(argc, argv);
+  long rssBefore = 0;
+  long peak = 0;
+  Memory(&rssBefore, &peak);
+  QElapsedTimer timer;
+  size_t rows = 0;
+  size_t devices = 0;
+  size_t storeBytes = 0;
+  timer.start();
+  if (viewer) {
+    LogColumns columns;
+    LogParser parser(&columns);
+    LogFollower follower(&parser);
+    follower.SetFollowing(false);
+    QString error;
+    if (!follower.Open(QString::fromLocal8Bit(path), &error)) {
+      std::fprintf(stderr, "varnel-viewer-bench: %s\n", qPrintable(error));
+      return 1;
+    }
+    while (!follower.CaughtUp()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    rows = columns.RowCount();
+    devices = static_cast<size_t>(columns.DeviceCount());
+    storeBytes = columns.MemoryBytes();
+  } else {
+    FloorColumns columns;
+    rows = FloorRead(path, &columns);
+    devices = columns.values.size();
+    for (const auto& column : columns.values) storeBytes += column.capacity() * sizeof(int32_t);
+    storeBytes += columns.times.capacity() * sizeof(int64_t);
+  }
+  const double ms = static_cast<double>(timer.nsecsElapsed()) / 1e6;
+  long rss = 0;
+  Memory(&rss, &peak);
+  std::printf("ms=%.3f rows=%zu devices=%zu peak_delta_kib=%ld store_kib=%zu\n", ms, rows, devices,
+              peak - rssBefore, storeBytes / 1024);
+  return 0;
+}
+
+// Child: the window offscreen, opened on the file, then rows appended while it follows.
+int RunFollowChild(int argc, char** argv, const char* path, int samples) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  QTemporaryDir settings;
+  ViewerWindow::Options options;
+  options.settingsPath = settings.filePath(QStringLiteral("settings.ini"));
+  ViewerWindow window(options);
+  window.SetErrorSink([](const QString& message) {
+    std::fprintf(stderr, "varnel-viewer-bench: %s\n", qPrintable(message));
+  });
+  window.resize(1200, 700);
+  window.show();
+  QCoreApplication::processEvents();
+
+  QElapsedTimer timer;
+  timer.start();
+  if (!window.OpenPath(QString::fromLocal8Bit(path))) return 1;
+  while (!window.Follower().CaughtUp()) {
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  }
+  window.Chart()->viewport()->repaint();
+  const double openMs = static_cast<double>(timer.nsecsElapsed()) / 1e6;
+  long rss = 0;
+  long peak = 0;
+  Memory(&rss, &peak);
+
+  std::vector<double> latencies;
+  int next = kRows;
+  for (int sample = 0; sample < samples; ++sample) {
+    // Idle a little between appends, as a log grows once a second.
+    {
+      QEventLoop idle;
+      QTimer::singleShot(100, &idle, &QEventLoop::quit);
+      idle.exec();
+    }
+    const std::string rows = Rows(next, kAppendRows);
+    next += kAppendRows;
+    const size_t expected = window.Log().RowCount() + kAppendRows;
+    QLineSeries* series = window.Chart()->SeriesOf(0);
+    const double lastMs = static_cast<double>(window.Log().Times().back()) + kAppendRows * 1000.0;
+    timer.restart();
+    {
+      std::ofstream out(path, std::ios::binary | std::ios::app);
+      out << rows;
+    }
+    const auto shown = [&] {
+      return window.Log().RowCount() == expected && series->count() > 0 &&
+             series->points().back().x() == lastMs;
+    };
+    // Woken by every redraw of the chart, and by the bound.
+    QEventLoop wait;
+    const auto redrawn = QObject::connect(window.Chart(), &LogChartView::ViewChanged, &wait, [&] {
+      if (shown()) wait.quit();
+    });
+    QTimer::singleShot(kFollowBoundMs, &wait, &QEventLoop::quit);
+    if (!shown()) wait.exec();
+    QObject::disconnect(redrawn);
+    if (!shown()) {
+      std::fprintf(stderr,
+                   "varnel-viewer-bench: appended rows did not appear (sample %d: %zu rows of "
+                   "%zu, last point %.0f of %.0f)\n",
+                   sample, window.Log().RowCount(), expected,
+                   series->count() > 0 ? series->points().back().x() : 0.0, lastMs);
+      return 1;
+    }
+    window.Chart()->viewport()->repaint();
+    latencies.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
+  }
+  std::sort(latencies.begin(), latencies.end());
+  std::printf(
+      "open_ms=%.3f rss_kib=%ld peak_kib=%ld follow_median_ms=%.3f follow_max_ms=%.3f "
+      "points=%lld columns=%d\n",
+      openMs, rss, peak, latencies[latencies.size() / 2], latencies.back(),
+      static_cast<long long>(window.Chart()->SeriesOf(0)->count()), window.Chart()->PixelColumns());
+  return 0;
+}
+
+// key=value pairs of a child's line.
+double Field(const QString& line, const char* key) {
+  const QRegularExpression pattern(QStringLiteral("(?:^| )%1=([-0-9.]+)").arg(QLatin1String(key)));
+  return pattern.match(line).captured(1).toDouble();
+}
+
+bool RunChild(const char* self, const QStringList& arguments, QString* line) {
+  QProcess child;
+  child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  child.start(QString::fromLocal8Bit(self), arguments);
+  if (!child.waitForFinished(300'000) || child.exitStatus() != QProcess::NormalExit ||
+      child.exitCode() != 0) {
+    std::fprintf(stderr, "varnel-viewer-bench: child %s failed\n", qPrintable(arguments.join(' ')));
+    return false;
+  }
+  *line = QString::fromLocal8Bit(child.readAllStandardOutput()).trimmed();
+  return true;
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const size_t n = values.size();
+  return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+QString CpuModel() {
+  QFile file(QStringLiteral("/proc/cpuinfo"));
+  if (!file.open(QIODevice::ReadOnly)) return QStringLiteral("unknown");
+  const QRegularExpression model(QStringLiteral("^model name\\s*:\\s*(.+)$"),
+                                 QRegularExpression::MultilineOption);
+  const QString found = model.match(QString::fromLatin1(file.readAll())).captured(1);
+  return found.isEmpty() ? QStringLiteral("unknown") : found;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc >= 4 && std::strcmp(argv[1], "--child") == 0) {
+    const std::string kind = argv[2];
+    if (kind == "reader" || kind == "floor")
+      return RunOpenChild(argc, argv, kind == "reader", argv[3]);
+    if (kind == "follow" && argc >= 5)
+      return RunFollowChild(argc, argv, argv[3], std::atoi(argv[4]));
+    return 2;
+  }
+  Options options;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--quick") {
+      options.runs = 2;
+      options.followSamples = 5;
+    } else if (arg == "--runs" && i + 1 < argc) {
+      options.runs = std::max(1, std::atoi(argv[++i]));
+    } else if (arg == "--follow-samples" && i + 1 < argc) {
+      options.followSamples = std::max(1, std::atoi(argv[++i]));
+    } else {
+      PrintUsage();
+      return 2;
+    }
+  }
+
+  QTemporaryDir dir;
+  if (!dir.isValid()) {
+    std::fprintf(stderr, "varnel-viewer-bench: no temporary directory\n");
+    return 1;
+  }
+  const QString log = dir.filePath(QStringLiteral("2004-01-10 00-00-00.csv"));
+  if (!WriteLog(log.toStdString())) {
+    std::fprintf(stderr, "varnel-viewer-bench: cannot write %s\n", qPrintable(log));
+    return 1;
+  }
+  const double fileMib = static_cast<double>(QFileInfo(log).size()) / (1 << 20);
+  const double valuesMib = double{kRows} * kDevices * 4 / (1 << 20);
+
+  std::vector<double> readerMs;
+  std::vector<double> floorMs;
+  std::vector<double> readerPeakMib;
+  std::vector<double> floorPeakMib;
+  double storeMib = 0;
+  double rows = 0;
+  for (int run = 0; run < options.runs; ++run) {
+    for (const char* kind : {"reader", "floor"}) {
+      QString line;
+      if (!RunChild(argv[0], {QStringLiteral("--child"), QLatin1String(kind), log}, &line))
+        return 1;
+      const bool reader = std::strcmp(kind, "reader") == 0;
+      (reader ? readerMs : floorMs).push_back(Field(line, "ms"));
+      (reader ? readerPeakMib : floorPeakMib).push_back(Field(line, "peak_delta_kib") / 1024);
+      if (reader) {
+        storeMib = Field(line, "store_kib") / 1024;
+        rows = Field(line, "rows");
+      }
+    }
+  }
+  // The follow child appends to the file: it runs last.
+  QString followLine;
+  if (!RunChild(argv[0],
+                {QStringLiteral("--child"), QStringLiteral("follow"), log,
+                 QString::number(options.followSamples)},
+                &followLine)) {
+    return 1;
+  }
+
+  const double reader = Median(readerMs);
+  const double floor = Median(floorMs);
+  const double readerPeak = Median(readerPeakMib);
+  const double floorPeak = Median(floorPeakMib);
+  const double openRatio = reader / floor;
+  const double memoryRatio = readerPeak / valuesMib;
+  std::printf("varnel-viewer-bench\n");
+  std::printf("  machine: %ld cpus, %s\n", sysconf(_SC_NPROCESSORS_ONLN), qPrintable(CpuModel()));
+  std::printf("  log: %d rows x %d devices, %.1f MiB; values as 32-bit integers %.1f MiB\n", kRows,
+              kDevices, fileMib, valuesMib);
+  std::printf("  rows read by the viewer: %.0f; median of %d interleaved runs each\n\n", rows,
+              options.runs);
+  std::printf("  %-40s %10s %10s %10s\n", "", "viewer", "floor", "ratio");
+  std::printf("  %-40s %10.1f %10.1f %10.2f   (target <= %.1f)\n", "open (ms)", reader, floor,
+              openRatio, kTargetOpenRatio);
+  std::printf("  %-40s %10.1f %10.1f %10.2f   (of the values; target <= %.1f + fixed)\n",
+              "peak memory above start (MiB)", readerPeak, floorPeak, memoryRatio,
+              kTargetMemoryRatio);
+  std::printf("  %-40s %10.1f\n", "column store (MiB)", storeMib);
+  std::printf("\n  window, offscreen, 1200 x 700:\n");
+  std::printf("  %-40s %10.1f ms\n", "open to the chart drawn", Field(followLine, "open_ms"));
+  std::printf("  %-40s %10.1f MiB\n", "resident after open", Field(followLine, "rss_kib") / 1024);
+  std::printf("  %-40s %10.1f ms   (median of %d)\n", "100 appended rows to the chart painted",
+              Field(followLine, "follow_median_ms"), options.followSamples);
+  std::printf("  %-40s %10.1f ms\n", "  slowest", Field(followLine, "follow_max_ms"));
+  std::printf("  %-40s %10.0f of %.0f pixel columns\n", "points of one series, whole day",
+              Field(followLine, "points"), Field(followLine, "columns"));
+  std::printf(
+      "viewer_open_ms=%.1f floor_open_ms=%.1f open_ratio=%.2f viewer_peak_mib=%.1f "
+      "floor_peak_mib=%.1f values_mib=%.1f memory_ratio=%.2f window_open_ms=%.1f "
+      "follow_median_ms=%.1f follow_max_ms=%.1f\n",
+      reader, floor, openRatio, readerPeak, floorPeak, valuesMib, memoryRatio,
+      Field(followLine, "open_ms"), Field(followLine, "follow_median_ms"),
+      Field(followLine, "follow_max_ms"));
+  return 0;
+}
