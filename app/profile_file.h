@@ -25,6 +25,11 @@ class ProfileFile {
   std::string ReadString(std::string_view section, std::string_view key,
                          const std::string& defaultValue, std::size_t maxChars) const;
 
+  // Whether the section holds the key, whatever its value.
+  bool HasKey(std::string_view section, std::string_view key) const {
+    return FindValue(section, key).has_value();
+  }
+
   // The key's value by the profile-integer rule (see ParseInteger), or defaultValue when the
   // section or key is missing.
   int32_t ReadInteger(std::string_view section, std::string_view key, int32_t defaultValue) const;

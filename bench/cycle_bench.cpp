@@ -357,7 +357,7 @@ int main(int argc, char** argv) {
   TTimer timer3;
   CsvLog log(productFile);
   SystemClock clock;
-  ReadCycle cycle(ReadCycle::Parts{settings, endpoint, timer1, timer2, timer3, log, clock,
+  ReadCycle cycle(ReadCycle::Parts{settings, endpoint, timer1, timer2, timer3, &log, clock,
                                    [&probe](const std::string& text) {
                                      if (text == "UDP-Unresponced. Retrying.") ++probe.retries;
                                      if (text.rfind("Unexpected", 0) == 0) ++probe.unexpected;

@@ -70,30 +70,54 @@ class AppendSession {
     if (got == 1 && last != '\n') Add("\r\n");
   }
 
-  void Add(std::string_view text) {
+  // `whole`: kept for the single write at Finish, so no piece of it reaches the file alone.
+  void Add(std::string_view text, bool whole = false) {
     buffer_.append(text);
-    if (buffer_.size() >= kWriteChunk) Flush();
+    if (!whole && buffer_.size() >= kWriteChunk) Flush();
   }
 
-  void Finish() {
+  bool Empty() const { return sizeBefore_ == 0; }
+
+  void Finish(bool sync = false) {
     Flush();
+    if (sync) Sync();
     const int fd = std::exchange(fd_, -1);
     // A failing close can mean the data never reached the disk; report it too.
     if (::close(fd) != 0 && errno != EINTR) ThrowWriteError();
   }
 
  private:
+  // The data first, then, for a file that was new or empty, its directory entry, so that a
+  // power cut cannot take the file's name away from rows already counted as written.
+  void Sync() {
+    if (::fdatasync(fd_) != 0) {
+      CutBack();
+      ThrowWriteError();
+    }
+    if (sizeBefore_ != 0) return;
+    const size_t slash = fileName_.rfind('/');
+    const std::string directory = slash == std::string::npos ? "." : fileName_.substr(0, slash + 1);
+    const int dirFd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+      ::fsync(dirFd);
+      ::close(dirFd);
+    }
+  }
+
+  void CutBack() {
+    if (!regular_) return;
+    int result = 0;
+    do {
+      result = ::ftruncate(fd_, sizeBefore_);
+    } while (result != 0 && errno == EINTR);
+  }
+
   void Flush() {
     if (buffer_.empty()) return;
     if (!WriteAll(fd_, buffer_.data(), buffer_.size())) {
       // A full disk must not leave half a row that later rows would continue, and the lost
       // values must reach the operator: cut the file back to where this append began.
-      if (regular_) {
-        int result = 0;
-        do {
-          result = ::ftruncate(fd_, sizeBefore_);
-        } while (result != 0 && errno == EINTR);
-      }
+      CutBack();
       ::close(std::exchange(fd_, -1));
       ThrowWriteError();
     }
@@ -110,6 +134,38 @@ class AppendSession {
   off_t sizeBefore_ = 0;
   std::string buffer_;
 };
+
+// The header row's pieces, in order, CR LF included.
+template <typename Emit>
+void EmitHeader(uint8_t deviceName, int32_t deviceStart, int32_t deviceNum, Emit&& emit) {
+  emit("YYYY-MM-DD,HH:MM:SS");
+  const char* code = DeviceCode(deviceName);
+  if (code != nullptr && deviceNum > 0) {
+    // 64-bit: DeviceStart + DeviceNum from the INI file may lie beyond the 32-bit range.
+    const int64_t end = int64_t{deviceStart} + deviceNum;
+    for (int64_t device = deviceStart; device < end; ++device) {
+      emit(",");
+      emit(code);
+      emit(FormatDeviceNumber(device));
+    }
+  }
+  emit("\r\n");
+}
+
+void CheckHeaderSize(uint8_t deviceName, int32_t deviceNum) {
+  if (DeviceCode(deviceName) != nullptr && deviceNum > CsvLog::kMaxHeaderDevices) {
+    throw Exception("個数 " + std::to_string(deviceNum) + " は上限 " +
+                    std::to_string(CsvLog::kMaxHeaderDevices) + " を超えています");
+  }
+}
+
+template <typename Emit>
+void EmitValues(std::span<const uint16_t> values, bool unsignedValues, Emit&& emit) {
+  for (const uint16_t value : values) {
+    emit(",");
+    emit(FormatValue(value, unsignedValues));
+  }
+}
 
 }  // namespace
 
@@ -131,21 +187,25 @@ std::string CsvLog::MakeRowStamp(const LocalDateTime& t) {
 
 const std::string& CsvLog::FileName() const { return fileName_; }
 
+void CsvLog::AppendHeaderText(std::string& out, uint8_t deviceName, int32_t deviceStart,
+                              int32_t deviceNum) {
+  CheckHeaderSize(deviceName, deviceNum);
+  EmitHeader(deviceName, deviceStart, deviceNum, [&out](std::string_view piece) { out += piece; });
+}
+
+void CsvLog::AppendRowText(std::string& out, const LocalDateTime& stamp,
+                           std::span<const uint16_t> values, bool unsignedValues) {
+  out += MakeRowStamp(stamp);
+  EmitValues(values, unsignedValues, [&out](std::string_view piece) { out += piece; });
+  out += "\r\n";
+}
+
 void CsvLog::WriteHeaderRow(uint8_t deviceName, int32_t deviceStart, int32_t deviceNum) {
+  CheckHeaderSize(deviceName, deviceNum);
   AppendSession session(fileName_);
   session.EndUnfinishedRow();
-  session.Add("YYYY-MM-DD,HH:MM:SS");
-  const char* code = DeviceCode(deviceName);
-  if (code != nullptr && deviceNum > 0) {
-    // 64-bit: DeviceStart + DeviceNum from the INI file may lie beyond the 32-bit range.
-    const int64_t end = int64_t{deviceStart} + deviceNum;
-    for (int64_t device = deviceStart; device < end; ++device) {
-      session.Add(",");
-      session.Add(code);
-      session.Add(FormatDeviceNumber(device));
-    }
-  }
-  session.Add("\r\n");
+  EmitHeader(deviceName, deviceStart, deviceNum,
+             [&session](std::string_view piece) { session.Add(piece); });
   session.Finish();
 }
 
@@ -154,10 +214,7 @@ void CsvLog::AppendValues(const std::string& stamp, std::span<const uint16_t> va
   AppendSession session(fileName_);
   if (!stamp.empty()) session.EndUnfinishedRow();
   session.Add(stamp);
-  for (const uint16_t value : values) {
-    session.Add(",");
-    session.Add(FormatValue(value, unsignedValues));
-  }
+  EmitValues(values, unsignedValues, [&session](std::string_view piece) { session.Add(piece); });
   session.Finish();
 }
 
@@ -165,4 +222,13 @@ void CsvLog::EndRow() {
   AppendSession session(fileName_);
   session.Add("\r\n");
   session.Finish();
+}
+
+void CsvLog::AppendRows(std::string_view header, bool withHeader, std::string_view rows,
+                        bool sync) {
+  AppendSession session(fileName_);
+  session.EndUnfinishedRow();
+  if (withHeader || session.Empty()) session.Add(header, true);
+  session.Add(rows, true);
+  session.Finish(sync);
 }

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "monitor/clock.h"
 
@@ -19,6 +20,18 @@ class CsvLog {
 
   const std::string& FileName() const;
 
+  // The most device columns a header may have. The command's device field has five digits, so
+  // no controller has more devices; a larger DeviceNum from the INI file is refused instead of
+  // writing gigabytes of header.
+  static constexpr int32_t kMaxHeaderDevices = 100000;
+
+  // The header row, CR LF included, appended to `out`.
+  static void AppendHeaderText(std::string& out, uint8_t deviceName, int32_t deviceStart,
+                               int32_t deviceNum);
+  // A whole data row: stamp, "," + value per value, CR LF, appended to `out`.
+  static void AppendRowText(std::string& out, const LocalDateTime& stamp,
+                            std::span<const uint16_t> values, bool unsignedValues);
+
   // "YYYY-MM-DD,HH:MM:SS", one column per device ("DM00100", ...), CR LF. Starts a new line
   // first when the file ends in an unfinished row.
   void WriteHeaderRow(uint8_t deviceName, int32_t deviceStart, int32_t deviceNum);
@@ -29,9 +42,15 @@ class CsvLog {
   // CR LF.
   void EndRow();
 
-  // All three throw Exception when the file cannot be opened or created
+  // Whole rows in one write: `header` first when `withHeader` is set or the file is missing or
+  // empty, then `rows`. With `sync` the data (and a new file's name) reach stable storage before
+  // it returns. A file ending in an unfinished row gets CR LF first.
+  void AppendRows(std::string_view header, bool withHeader, std::string_view rows, bool sync);
+
+  // All of them throw Exception when the file cannot be opened or created
   // ("ファイル <name> を作成できません") or the text cannot be written whole
-  // ("ファイル <name> に書き込めません"); a failed write leaves the file as it was before.
+  // ("ファイル <name> に書き込めません"); a failed write leaves the file as it was before. A
+  // header beyond kMaxHeaderDevices columns is refused ("個数 <n> は上限 100000 を超えています").
 
  private:
   std::string fileName_;

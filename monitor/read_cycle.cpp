@@ -1,17 +1,19 @@
 #include "monitor/read_cycle.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <exception>
 #include <limits>
 #include <string_view>
 
-#include "monitor/clock.h"
 #include "monitor/csv_log.h"
 #include "monitor/cycle_timer.h"
 #include "monitor/read_command.h"
 #include "net/udp_endpoint.h"
 
 namespace {
+
 // Interval is in seconds; the timer takes milliseconds. A setting beyond the 32-bit range of
 // the product is clamped instead of wrapping to a short or negative period.
 int32_t RepeatMilliseconds(int32_t seconds) {
@@ -19,17 +21,59 @@ int32_t RepeatMilliseconds(int32_t seconds) {
   return static_cast<int32_t>(std::clamp<int64_t>(ms, std::numeric_limits<int32_t>::min(),
                                                   std::numeric_limits<int32_t>::max()));
 }
+
+// Device numbers and counts from the INI file are used unchecked; stepping past the 32-bit
+// range wraps, as the command's number field has always followed it.
+int32_t Wrapped(int32_t value, int32_t step) {
+  return static_cast<int32_t>(static_cast<uint32_t>(value) + static_cast<uint32_t>(step));
+}
+
+// How long after its send an answer may still come: far beyond any time-out a controller
+// needs, so that an answer is never forgotten while it can still arrive.
+std::chrono::milliseconds AnswerLifetime(int32_t timeOut) {
+  return std::max(std::chrono::milliseconds(10000),
+                  std::chrono::milliseconds(int64_t{std::max(timeOut, 0)} * 20));
+}
+
+// A copy made by the network comes right after its original; answers to resends of one
+// request come a time-out apart.
+std::chrono::milliseconds DuplicateWindow(int32_t timeOut) {
+  return std::chrono::milliseconds(std::max(timeOut, 0) / 2);
+}
+
+std::string SizeText(const char* what, int32_t numberBytes) {
+  return std::string(what) + std::to_string(numberBytes) + "Bytes. Abandond.";
+}
+
+constexpr const char* kNotAwaited = "Unexpected-UDP-DataReceived ";
+constexpr const char* kWrongSize = "Unexpected-UDP-NumberBytes ";
+
 }  // namespace
 
-ReadCycle::ReadCycle(Parts parts) : parts_(std::move(parts)) {}
+ReadCycle::ReadCycle(Parts parts)
+    : parts_(std::move(parts)),
+      matcher_(AnswerLifetime(parts_.Settings.TimeOut), DuplicateWindow(parts_.Settings.TimeOut)) {}
 
 void ReadCycle::StartCycle(uint8_t kind, int32_t first, int32_t count) {
   state_.CycleBusy = true;
   state_.StampPending = true;
   state_.DeviceKind = kind;
+  state_.ChunkStart = first;
+  if (Unattended()) {
+    row_.clear();
+    state_.DevicesLeft = count;
+    if (count < 1) {
+      state_.CycleBusy = false;
+      return;
+    }
+    matcher_.SetTimes(AnswerLifetime(parts_.Settings.TimeOut),
+                      DuplicateWindow(parts_.Settings.TimeOut));
+    held_ = false;
+    RequestNext(matcher_.NextCount(count, parts_.LocalTime.Elapsed()));
+    return;
+  }
   state_.FullChunksLeft = count / kMaxChunk;
   state_.RemainderCount = count % kMaxChunk;
-  state_.ChunkStart = first;
   if (state_.FullChunksLeft > 0) {
     state_.ChunkCount = kMaxChunk;
   } else {
@@ -39,14 +83,47 @@ void ReadCycle::StartCycle(uint8_t kind, int32_t first, int32_t count) {
   SendReadRequest(state_.DeviceKind, state_.ChunkStart, state_.ChunkCount);
 }
 
+void ReadCycle::RequestNext(int32_t count) {
+  if (count == 0) {
+    // Every way on needs a count that answers are still owed to: wait for them to come or
+    // expire, looking again at each time-out.
+    held_ = true;
+    state_.AwaitingReply = false;
+    parts_.Timer2.SetInterval(parts_.Settings.TimeOut);
+    parts_.Timer2.SetEnabled(true);
+    return;
+  }
+  held_ = false;
+  state_.ChunkCount = count;
+  matcher_.Begin(count);
+  SendReadRequest(state_.DeviceKind, state_.ChunkStart, count);
+}
+
 void ReadCycle::SendReadRequest(uint8_t kind, int32_t first, int32_t count) {
   const MonitorSettings& settings = parts_.Settings;
   parts_.Endpoint.SetRemoteHost(settings.IPAddress);
   parts_.Endpoint.SetRemotePort(settings.PortNo);
   const ReadCommand command = BuildReadCommand(kind, first, count);
   std::copy(command.begin(), command.end(), SendBuffer.begin());
-  parts_.Endpoint.SendDatagram(SendBuffer, static_cast<int32_t>(command.size()));
+  if (Unattended()) {
+    // A host lookup dispatches events while it waits; whatever comes meanwhile must not
+    // start, resend or complete requests under this one.
+    sending_ = true;
+    try {
+      parts_.Endpoint.SendDatagram(SendBuffer, static_cast<int32_t>(command.size()));
+    } catch (const std::exception& error) {
+      sending_ = false;
+      GiveUp(error.what());
+      return;
+    }
+    sending_ = false;
+    matcher_.Sent(parts_.LocalTime.Elapsed());
+  } else {
+    parts_.Endpoint.SendDatagram(SendBuffer, static_cast<int32_t>(command.size()));
+  }
+  ++counters_.Requests;
   controllerAddress_ = parts_.Endpoint.RemoteAddressText();
+  controllerPort_ = settings.PortNo & 0xFFFF;
   parts_.Timer1.SetInterval(RepeatMilliseconds(settings.Interval));
   parts_.Timer1.SetEnabled(true);
   parts_.Timer2.SetInterval(settings.TimeOut);
@@ -54,13 +131,44 @@ void ReadCycle::SendReadRequest(uint8_t kind, int32_t first, int32_t count) {
   state_.AwaitingReply = true;
 }
 
+void ReadCycle::GiveUp(const std::string& message) {
+  matcher_.Abandon();
+  held_ = false;
+  state_.AwaitingReply = false;
+  state_.CycleBusy = false;
+  row_.clear();
+  parts_.Timer2.SetEnabled(false);
+  ++counters_.Failures;
+  if (parts_.Failure) parts_.Failure(message);
+}
+
+void ReadCycle::Drop(const char* what, int32_t numberBytes) {
+  ++counters_.Dropped;
+  SetStatus(SizeText(what, numberBytes));
+}
+
+std::string_view ReadCycle::ReceivedText(int32_t length) const {
+  // The reply text ends at its first NUL, as if one were stored after the received bytes.
+  const auto received = static_cast<size_t>(std::clamp(length, 0, kReceiveBufferSize));
+  const auto end = std::find(ReceiveBuffer.begin(), ReceiveBuffer.begin() + received, '\0');
+  return {ReceiveBuffer.data(), static_cast<size_t>(end - ReceiveBuffer.begin())};
+}
+
 void ReadCycle::UDPEndpoint1DataReceived(int32_t NumberBytes, const std::string& FromIP,
-                                         int32_t /*Port*/) {
-  // A datagram from anyone but the controller is not a reply, whatever it holds.
-  if (!state_.AwaitingReply || FromIP != controllerAddress_) {
-    SetStatus("Unexpected-UDP-DataReceived " + std::to_string(NumberBytes) + "Bytes. Abandond.");
+                                         int32_t Port) {
+  if (Unattended()) {
+    TakeUnattended(NumberBytes, FromIP, Port);
     return;
   }
+  // A datagram from anyone but the controller is not a reply, whatever it holds.
+  if (!state_.AwaitingReply || FromIP != controllerAddress_) {
+    Drop(kNotAwaited, NumberBytes);
+    return;
+  }
+  TakeSpecified(NumberBytes);
+}
+
+void ReadCycle::TakeSpecified(int32_t NumberBytes) {
   state_.AwaitingReply = false;
   SetStatus("");
   parts_.Timer2.SetEnabled(false);
@@ -68,55 +176,102 @@ void ReadCycle::UDPEndpoint1DataReceived(int32_t NumberBytes, const std::string&
   int32_t length = 0;
   if (NumberBytes <= kReceiveBufferSize) parts_.Endpoint.ReadDatagram(ReceiveBuffer, length);
   if (!ReplyLengthValid(NumberBytes)) {
-    SetStatus("Unexpected-UDP-NumberBytes " + std::to_string(NumberBytes) + "Bytes. Abandond.");
+    SetStatus(SizeText(kWrongSize, NumberBytes));
     return;
   }
-  // The reply text ends at its first NUL, as if one were stored after the received bytes.
-  const size_t received = static_cast<size_t>(std::clamp(length, 0, kReceiveBufferSize));
-  const size_t textLength =
-      static_cast<size_t>(std::find(ReceiveBuffer.begin(), ReceiveBuffer.begin() + received, '\0') -
-                          ReceiveBuffer.begin());
+  const std::string_view text = ReceivedText(length);
 
   const MonitorSettings& settings = parts_.Settings;
   if (state_.HeaderPending) {
     state_.HeaderPending = false;
-    parts_.Log.WriteHeaderRow(settings.DeviceName, settings.DeviceStart, settings.DeviceNum);
+    parts_.Log->WriteHeaderRow(settings.DeviceName, settings.DeviceStart, settings.DeviceNum);
   }
   std::string stamp;
   if (state_.StampPending) {
     state_.StampPending = false;
     stamp = CsvLog::MakeRowStamp(parts_.LocalTime.Now());
   }
-  const std::vector<uint16_t> values =
-      ParseReplyValues(std::string_view(ReceiveBuffer.data(), textLength));
-  parts_.Log.AppendValues(stamp, values, settings.Unsigned == 1);
+  const std::vector<uint16_t> values = ParseReplyValues(text);
+  parts_.Log->AppendValues(stamp, values, settings.Unsigned == 1);
 
-  state_.FullChunksLeft -= 1;
+  state_.FullChunksLeft = Wrapped(state_.FullChunksLeft, -1);
   if (state_.FullChunksLeft > 0) {
-    state_.ChunkStart += kMaxChunk;
+    state_.ChunkStart = Wrapped(state_.ChunkStart, kMaxChunk);
     state_.ChunkCount = kMaxChunk;
     SendReadRequest(state_.DeviceKind, state_.ChunkStart, kMaxChunk);
   } else if (state_.RemainderCount > 0) {
-    state_.ChunkStart += kMaxChunk;
+    state_.ChunkStart = Wrapped(state_.ChunkStart, kMaxChunk);
     state_.ChunkCount = state_.RemainderCount;
     SendReadRequest(state_.DeviceKind, state_.ChunkStart, state_.RemainderCount);
     state_.RemainderCount = 0;
   } else {
-    parts_.Log.EndRow();
+    parts_.Log->EndRow();
+    ++counters_.Rows;
     state_.CycleBusy = false;
   }
 }
 
+void ReadCycle::TakeUnattended(int32_t NumberBytes, const std::string& FromIP, int32_t Port) {
+  // Only the controller's address and port answer. A datagram that comes while a send waits
+  // for its host lookup cannot be told from an answer to the request being replaced.
+  if (sending_ || FromIP != controllerAddress_ || Port != controllerPort_) {
+    Drop(kNotAwaited, NumberBytes);
+    return;
+  }
+  // Also judged when nothing is awaited, so that an answer still owed is settled.
+  int32_t length = 0;
+  parts_.Endpoint.ReadDatagram(ReceiveBuffer, length);
+  const auto now = parts_.LocalTime.Elapsed();
+  const ReplyMatcher::Verdict verdict = matcher_.Classify(
+      std::string_view(ReceiveBuffer.data(), static_cast<size_t>(std::max(length, 0))), now);
+  if (verdict != ReplyMatcher::Verdict::kTake || !state_.AwaitingReply) {
+    const bool sizeMismatch = verdict == ReplyMatcher::Verdict::kMalformed ||
+                              (state_.AwaitingReply && NumberBytes != 6 * state_.ChunkCount + 1);
+    Drop(sizeMismatch ? kWrongSize : kNotAwaited, NumberBytes);
+    // An owed answer that came may be what a held request waits for.
+    if (held_ && verdict == ReplyMatcher::Verdict::kOwed) {
+      RequestNext(matcher_.NextCount(state_.DevicesLeft, now));
+    }
+    return;
+  }
+
+  state_.AwaitingReply = false;
+  SetStatus("");
+  parts_.Timer2.SetEnabled(false);
+  if (state_.StampPending) {
+    state_.StampPending = false;
+    rowStamp_ = parts_.LocalTime.Now();
+  }
+  const std::vector<uint16_t> values = ParseReplyValues(ReceivedText(length));
+  row_.insert(row_.end(), values.begin(), values.end());
+
+  state_.DevicesLeft -= state_.ChunkCount;
+  state_.ChunkStart = Wrapped(state_.ChunkStart, state_.ChunkCount);
+  if (state_.DevicesLeft > 0) {
+    RequestNext(matcher_.NextCount(state_.DevicesLeft, now));
+    return;
+  }
+  state_.CycleBusy = false;
+  ++counters_.Rows;
+  if (parts_.CompleteRow) parts_.CompleteRow(rowStamp_, row_);
+  row_.clear();
+}
+
 void ReadCycle::Timer1Timer() {
-  if (state_.CycleBusy) return;
+  if (state_.CycleBusy || paused_ || sending_) return;
   const MonitorSettings& settings = parts_.Settings;
   StartCycle(settings.DeviceName, settings.DeviceStart, settings.DeviceNum);
 }
 
 void ReadCycle::Timer2Timer() {
   parts_.Timer2.SetEnabled(false);
-  if (!state_.AwaitingReply) return;
+  if (held_ && !sending_) {
+    RequestNext(matcher_.NextCount(state_.DevicesLeft, parts_.LocalTime.Elapsed()));
+    return;
+  }
+  if (!state_.AwaitingReply || sending_) return;
   SetStatus("UDP-Unresponced. Retrying.");
+  ++counters_.Resends;
   SendReadRequest(state_.DeviceKind, state_.ChunkStart, state_.ChunkCount);
 }
 

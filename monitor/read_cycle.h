@@ -4,23 +4,40 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "app/monitor_settings.h"
+#include "monitor/clock.h"
 #include "monitor/poll_cycle.h"
+#include "monitor/reply_matcher.h"
 
-class Clock;
 class CsvLog;
 class CycleTimer;
 class TUDPEndpoint;
 
 // The read cycle: reads DeviceNum devices in requests of at most 8, one in flight at a time,
 // and turns the replies into one log row. Timer1 repeats cycles, Timer2 resends an unanswered
-// request, Timer3 bounds the Stop/close wait. It knows no widgets: the main window hands it
-// the endpoint, the timers, the log, the clock and a status-line sink.
+// request, Timer3 bounds the Stop/close wait. It knows no widgets: its owner hands it the
+// endpoint, the timers, the log, the clock and a status-line sink.
+//
+// Its owner chooses how it meets replies and failures:
+// - kAsSpecified, the monitor's cycle: every reply of a 6n+1 size from the controller's address
+//   is taken for the request in flight and logged piece by piece; a reply of another size or a
+//   failed send stalls the cycle until the next Run.
+// - kUnattended, the headless logger's: a reply is taken only from the controller's address
+//   and port and only with the count the request in flight asked for (see ReplyMatcher);
+//   anything else is dropped and the request stays awaited. The values of a cycle are handed
+//   on as one row once it is complete. A failed send gives the cycle up; the next tick starts
+//   it afresh.
 class ReadCycle {
  public:
+  enum class Conduct { kAsSpecified, kUnattended };
+
   using StatusSink = std::function<void(const std::string& text)>;
   using DispatchPass = std::function<void()>;
+  using RowSink =
+      std::function<void(const LocalDateTime& stamp, const std::vector<uint16_t>& values)>;
+  using FailureSink = std::function<void(const std::string& message)>;
 
   struct Parts {
     const MonitorSettings& Settings;
@@ -28,11 +45,23 @@ class ReadCycle {
     CycleTimer& Timer1;
     CycleTimer& Timer2;
     CycleTimer& Timer3;
-    CsvLog& Log;
+    CsvLog* Log;  // kAsSpecified: header rows, values and row ends
     const Clock& LocalTime;
     StatusSink Status;
     // One waiting dispatch pass of the Stop/close wait; tests replace it.
     DispatchPass Dispatch;
+    Conduct Mode = Conduct::kAsSpecified;
+    RowSink CompleteRow = nullptr;  // kUnattended: each complete row, stamped at its first reply
+    FailureSink Failure = nullptr;  // kUnattended: the error that gave a cycle up
+  };
+
+  // What happened so far.
+  struct Counters {
+    uint64_t Requests = 0;  // requests sent, resends included
+    uint64_t Resends = 0;
+    uint64_t Dropped = 0;   // datagrams not taken as the reply to the request in flight
+    uint64_t Failures = 0;  // cycles given up
+    uint64_t Rows = 0;      // rows completed
   };
 
   explicit ReadCycle(Parts parts);
@@ -50,8 +79,11 @@ class ReadCycle {
   void BeginMonitoring(const std::function<void()>& showRunning);
   // Waits, dispatching events, until the cycle's row is complete or Timer3 has fired.
   void StopWait();
+  // While paused, the repeat timer starts no cycle; the one in flight goes on.
+  void SetPaused(bool paused) { paused_ = paused; }
 
   const PollCycle& State() const { return state_; }
+  const Counters& Stats() const { return counters_; }
   // What the last request went to; only replies from there are taken.
   const std::string& ControllerAddress() const { return controllerAddress_; }
 
@@ -60,11 +92,27 @@ class ReadCycle {
   static constexpr int kMaxChunk = 8;
 
  private:
+  bool Unattended() const { return parts_.Mode == Conduct::kUnattended; }
   void SetStatus(const std::string& text) { parts_.Status(text); }
+  void Drop(const char* what, int32_t numberBytes);
+  void TakeSpecified(int32_t NumberBytes);
+  void TakeUnattended(int32_t NumberBytes, const std::string& FromIP, int32_t Port);
+  void RequestNext(int32_t count);
+  void GiveUp(const std::string& message);
+  std::string_view ReceivedText(int32_t length) const;
 
   Parts parts_;
   PollCycle state_;
+  Counters counters_;
+  ReplyMatcher matcher_;
   std::string controllerAddress_;
+  int32_t controllerPort_ = -1;
+  // kUnattended: the row being gathered and its stamp.
+  std::vector<uint16_t> row_;
+  LocalDateTime rowStamp_;
+  bool sending_ = false;
+  bool held_ = false;  // kUnattended: the next request waits for owed answers
+  bool paused_ = false;
   std::array<char, kReceiveBufferSize> ReceiveBuffer{};
   std::array<char, kSendBufferSize> SendBuffer{};
 };

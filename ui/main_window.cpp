@@ -107,7 +107,7 @@ void TForm1::FormCreate() {
   log_ = std::make_unique<CsvLog>(logFileName_);
   // A new cycle starts idle: CycleBusy is false.
   cycle_ = std::make_unique<ReadCycle>(ReadCycle::Parts{
-      settings_, *endpoint_, Timer1, Timer2, Timer3, *log_, *environment_.LocalTime,
+      settings_, *endpoint_, Timer1, Timer2, Timer3, log_.get(), *environment_.LocalTime,
       [this](const std::string& text) { SetStatus(text); }, &HandlerGuard::DispatchPass});
   Timer1.OnTimer = [this] { cycle_->Timer1Timer(); };
   Timer2.OnTimer = [this] { cycle_->Timer2Timer(); };

@@ -9,7 +9,8 @@ bool ChildProcess::Start(const QString& program, const QStringList& arguments,
                          int boundMs) {
   process_.setProcessEnvironment(environment);
   // Never read, so never allowed to fill a pipe and stall the child.
-  process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  process_.setProcessChannelMode(mergeErrors_ ? QProcess::MergedChannels
+                                              : QProcess::ForwardedErrorChannel);
   if (!workingDirectory.isEmpty()) process_.setWorkingDirectory(workingDirectory);
   process_.start(program, arguments);
   return process_.waitForStarted(boundMs);
@@ -26,7 +27,9 @@ QString ChildProcess::WaitForLine(const QString& prefix, int boundMs) {
   const QDeadlineTimer deadline(boundMs);
   const QByteArray wanted = prefix.toUtf8();
   while (true) {
-    pending_ += process_.readAllStandardOutput();
+    const QByteArray more = process_.readAllStandardOutput();
+    seen_ += more;
+    pending_ += more;
     qsizetype end = -1;
     while ((end = pending_.indexOf('\n')) >= 0) {
       const QByteArray line = pending_.left(end);
@@ -36,6 +39,13 @@ QString ChildProcess::WaitForLine(const QString& prefix, int boundMs) {
     if (deadline.hasExpired() || !Running()) return {};
     process_.waitForReadyRead(50);
   }
+}
+
+QByteArray ChildProcess::Output() {
+  const QByteArray more = process_.readAllStandardOutput();
+  seen_ += more;
+  pending_ += more;
+  return seen_;
 }
 
 bool ChildProcess::WaitForExit(int boundMs) {

@@ -18,6 +18,12 @@ class ChildProcess {
   bool Start(const QString& program, const QStringList& arguments,
              const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment(),
              const QString& workingDirectory = {}, int boundMs = 5000);
+  // From now on standard error is read with standard output (WaitForLine, Output) instead of
+  // going to the test's.
+  void MergeErrors() { mergeErrors_ = true; }
+  // Everything read so far and whatever is waiting now.
+  QByteArray Output();
+  qint64 Pid() const { return process_.processId(); }
   // Also notices a program that ended since the last look.
   bool Running();
   // Reads standard output until a whole line starts with `prefix`; returns the rest of that
@@ -34,4 +40,6 @@ class ChildProcess {
  private:
   QProcess process_;
   QByteArray pending_;
+  QByteArray seen_;
+  bool mergeErrors_ = false;
 };

@@ -91,14 +91,41 @@ TEST_F(CsvLogTest, HeaderListsOneColumnPerDevice) {
   }
 }
 
-TEST_F(CsvLogTest, HeaderOfAMillionColumnsIsWrittenWhole) {
-  Log().WriteHeaderRow(0, 0, 1000000);
+// The largest header streams out whole; one column more is refused before the file is touched,
+// however large the count from the INI file.
+TEST_F(CsvLogTest, HeaderUpToTheDeviceBoundIsWrittenWholeAndBeyondItRefused) {
+  Log().WriteHeaderRow(0, 900000, CsvLog::kMaxHeaderDevices);
   const std::string content = Content();
-  // 19 + 100000 * ",DM00000" + 900000 * ",DM100000" + CR LF
-  EXPECT_EQ(content.size(), 19u + 100000u * 8u + 900000u * 9u + 2u);
-  EXPECT_EQ(content.substr(0, 35), "YYYY-MM-DD,HH:MM:SS,DM00000,DM00001");
+  EXPECT_EQ(content.size(), 19u + 100000u * 9u + 2u);
   EXPECT_EQ(content.substr(content.size() - 20), ",DM999998,DM999999\r\n");
   EXPECT_EQ(content.find('\n'), content.size() - 1);
+  for (const int32_t count : {CsvLog::kMaxHeaderDevices + 1, INT32_MAX}) {
+    EXPECT_EQ(ErrorOf<Exception>([&] { Log().WriteHeaderRow(1, 0, count); }),
+              "個数 " + std::to_string(count) + " は上限 100000 を超えています");
+  }
+  EXPECT_EQ(Content(), content);
+  // Without a device code there are no columns to bound.
+  Log().WriteHeaderRow(2, 0, INT32_MAX);
+  EXPECT_EQ(Content(), content + "YYYY-MM-DD,HH:MM:SS\r\n");
+}
+
+// Whole rows go out in one append: the header only when asked or when the file is new or
+// empty, and never glued to an unfinished row.
+TEST_F(CsvLogTest, AppendRowsAddsHeaderWhenAskedOrFileEmpty) {
+  const Values values{1, 65535};
+  std::string rows;
+  CsvLog::AppendRowText(rows, {2026, 12, 9, 0, 0, 1}, values, false);
+  CsvLog::AppendRowText(rows, {2026, 12, 9, 0, 0, 2}, values, true);
+  EXPECT_EQ(rows, "2026-12-09,00:00:01,1,-1\r\n2026-12-09,00:00:02,1,65535\r\n");
+  std::string header;
+  CsvLog::AppendHeaderText(header, 0, 100, 2);
+  EXPECT_EQ(header, "YYYY-MM-DD,HH:MM:SS,DM00100,DM00101\r\n");
+  Log().AppendRows(header, false, rows, true);
+  Log().AppendRows(header, false, rows, false);
+  EXPECT_EQ(Content(), header + rows + rows);
+  Log().AppendValues("2026-12-09,00:00:03", values, false);
+  Log().AppendRows(header, true, rows, true);
+  EXPECT_EQ(Content(), header + rows + rows + "2026-12-09,00:00:03,1,-1\r\n" + header + rows);
 }
 
 // Rows are appended to whatever the file holds; an unfinished row never swallows the next
@@ -223,7 +250,7 @@ TEST_F(CsvLogTest, FailedHeaderWriteLeavesTheFileAsItWasBefore) {
   WriteFileText(path_, earlier);
   // Room for the first 64 KiB piece and part of the next, not for the whole header.
   EXPECT_EQ(
-      ErrorUnderFileSizeCap(earlier.size() + 100000, [&] { Log().WriteHeaderRow(0, 0, 1000000); }),
+      ErrorUnderFileSizeCap(earlier.size() + 100000, [&] { Log().WriteHeaderRow(0, 0, 100000); }),
       "ファイル " + path_.string() + " に書き込めません");
   EXPECT_EQ(Content(), earlier);
 }

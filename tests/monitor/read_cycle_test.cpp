@@ -25,145 +25,11 @@
 #include "tests/fakes/fake_socket_api.h"
 #include "tests/test_support.h"
 
+#include "tests/monitor/read_cycle_fixture.h"
+
 namespace {
 
-using Texts = std::vector<std::string>;
-
-// Records what the cycle sets; a restart is a change that leaves the timer running.
-class FakeTimer final : public CycleTimer {
- public:
-  bool Enabled() const override { return enabled_; }
-  void SetEnabled(bool enabled) override { Change(enabled, interval_); }
-  int32_t Interval() const override { return interval_; }
-  void SetInterval(int32_t milliseconds) override { Change(enabled_, milliseconds); }
-  int Restarts = 0;
-
- private:
-  void Change(bool enabled, int32_t interval) {
-    if (enabled == enabled_ && interval == interval_) return;
-    enabled_ = enabled;
-    interval_ = interval;
-    if (enabled_ && interval_ > 0) ++Restarts;
-  }
-  bool enabled_ = false;
-  int32_t interval_ = 1000;
-};
-
-class FakeClock final : public Clock {
- public:
-  LocalDateTime Now() const override { return Time; }
-  LocalDateTime Time{2004, 1, 10, 9, 5, 8};
-};
-
-std::vector<int> Sequence(int first, int count) {
-  std::vector<int> values;
-  for (int i = 0; i < count; ++i) values.push_back(first + i);
-  return values;
-}
-
-// Each value as printf `format` gives it, joined, then `end`.
-std::string Join(const std::vector<int>& values, const char* format, std::string end) {
-  std::string text;
-  for (const int v : values) text += QString::asprintf(format, v).toStdString();
-  return text + end;
-}
-// Five-digit fields separated by blanks, CR LF after the last: 6 * fields + 1 bytes.
-std::string Reply(const std::vector<int>& fields) {
-  return Join(fields, " %05d", "\r\n").substr(1);
-}
-std::string Header(int start, int num) {
-  return "YYYY-MM-DD,HH:MM:SS" + Join(Sequence(start, num), ",DM%05d", "\r\n");
-}
-std::string Values(int first, int count) { return Join(Sequence(first, count), ",%d", ""); }
-const std::string kStamp = "2004-01-10,09:05:08";
-std::string Row(int first, int count) { return kStamp + Values(first, count) + "\r\n"; }
-std::string Request(int first, int count) {
-  return "RDS DM00" + std::to_string(first) + " " + std::to_string(count) + "\r\n";
-}
-const std::string kUnexpected13 = "Unexpected-UDP-DataReceived 13Bytes. Abandond.";
-
-class ReadCycleTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(dir_.isValid());
-    settings.IPAddress = "127.0.0.1";
-    settings.PortNo = 8501;
-    settings.DeviceStart = 100;
-    settings.DeviceNum = 20;
-    endpoint.LoadStoredProperties();
-    endpoint.OnDataReceived = [this](TUDPEndpoint&, int32_t n, const std::string& ip, int32_t p) {
-      cycle->UDPEndpoint1DataReceived(n, ip, p);
-    };
-    endpoint.BindLocal();
-    previousReporter_ =
-        HandlerGuard::SetReporter([this](const std::string& m) { errors.push_back(m); });
-    Build(dir_.filePath("log.csv").toStdString());
-  }
-  void TearDown() override { HandlerGuard::SetReporter(previousReporter_); }
-
-  void Build(const std::string& logPath) {
-    log_ = std::make_unique<CsvLog>(logPath);
-    // Every wait is bounded: a loop that does not end when it should is left by force.
-    auto pass = [this] {
-      if (++passes > 50) throw std::runtime_error("StopWait did not end");
-      if (dispatch) dispatch();
-    };
-    auto status = [this](const std::string& text) { statuses.push_back(text); };
-    cycle = std::make_unique<ReadCycle>(
-        ReadCycle::Parts{settings, endpoint, timer1, timer2, timer3, *log_, clock, status, pass});
-  }
-  // A log in a directory that does not exist: it can be neither opened nor created. Returns
-  // the error that writing to it raises.
-  std::string UseUncreatableLog() {
-    const std::string path = dir_.filePath("missing/log.csv").toStdString();
-    Build(path);
-    return "ファイル " + path + " を作成できません";
-  }
-
-  void Run() {
-    cycle->BeginMonitoring([this] { ++shownRunning; });
-  }
-  void Deliver(const std::string& bytes, const std::string& from = "127.0.0.1") {
-    api.Deliver(bytes, from, 8501);
-    QCoreApplication::sendPostedEvents();
-  }
-  // Answers the request in flight with one value per device, each the device's own number.
-  void AnswerLast() {
-    const std::string& last = api.Sent().back().bytes;
-    Deliver(Reply(Sequence(std::stoi(last.substr(6, 5)), last[12] - '0')));
-  }
-  Texts SentBytes() const {
-    Texts bytes;
-    for (const auto& d : api.Sent()) bytes.push_back(d.bytes);
-    return bytes;
-  }
-  std::string LogText() const {
-    QFile file(QString::fromStdString(log_->FileName()));
-    return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string("(none)");
-  }
-  // The cycle's flags and the resend timer, e.g. "busy awaiting timer2".
-  std::string Flags() const {
-    return std::string(cycle->State().CycleBusy ? "busy" : "idle") +
-           (cycle->State().AwaitingReply ? " awaiting" : "") + (timer2.Enabled() ? " timer2" : "");
-  }
-
-  FakeSocketApi api;
-  TUDPEndpoint endpoint{api};
-  MonitorSettings settings;
-  FakeTimer timer1, timer2, timer3;
-  FakeClock clock;
-  Texts statuses;
-  Texts errors;
-  std::function<void()> dispatch;
-  int passes = 0;
-  int shownRunning = 0;
-  std::unique_ptr<ReadCycle> cycle;
-
- private:
-  QTemporaryDir dir_;
-  std::unique_ptr<CsvLog> log_;
-  HandlerGuard::Reporter previousReporter_;
-};
+using namespace read_cycle_fixture;
 
 // --- splitting a cycle into requests ------------------------------------------------------
 
@@ -384,6 +250,29 @@ TEST_F(ReadCycleTest, UncreatableLogFailsReplyAfterItWasTaken) {
   cycle->Timer1Timer();
   cycle->Timer2Timer();
   EXPECT_EQ(api.Sent().size(), 1u);
+}
+
+// A count from the INI file that no controller has is refused at the header, as an error the
+// operator sees; the cycle stalls like after any log error and nothing is written.
+TEST_F(ReadCycleTest, HugeDeviceNumIsRefusedAtTheHeader) {
+  settings.DeviceNum = INT32_MAX;
+  Run();
+  AnswerLast();
+  EXPECT_EQ(errors, Texts{"個数 2147483647 は上限 100000 を超えています"});
+  EXPECT_EQ(Flags(), "busy");
+  EXPECT_EQ(LogText(), "(none)");
+}
+
+// Chunk starts near the 32-bit limit wrap, as the command's number field follows them, without
+// overflowing (the sanitizer build checks the arithmetic).
+TEST_F(ReadCycleTest, ChunkStartsWrapAtThe32BitLimit) {
+  settings.DeviceStart = 2147483640;
+  settings.DeviceNum = 17;
+  Run();
+  AnswerLast();
+  Deliver(Reply(Sequence(1, 8)));
+  EXPECT_EQ(SentBytes(), (Texts{"RDS DM21474 8\r\n", "RDS DM-2147 8\r\n", "RDS DM-2147 1\r\n"}));
+  EXPECT_EQ(cycle->State().ChunkStart, INT32_MIN + 8);
 }
 
 // --- the Stop/close wait --------------------------------------------------------------------

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <span>
+#include <string>
+
+#include "monitor/clock.h"
+
+class StatusJournal;
+
+// Where the logger's rows go: files named after the moment they start in one folder, a header
+// at the start of each run and each file, each row in one append (with --sync, on stable
+// storage before it counts as written). A row that cannot be written stays in memory, in order,
+// and is written before any later row as soon as writing works again; none is ever dropped.
+class RowWriter {
+ public:
+  struct Setup {
+    std::string Directory;
+    bool RotateDaily = true;  // a row stamped on another day than its file starts a new file
+    bool Sync = true;
+    uint8_t DeviceName = 0;
+    int32_t DeviceStart = 0;
+    int32_t DeviceNum = 0;
+    bool UnsignedValues = false;
+    // Rows kept while the log cannot be written; at this bound polling pauses.
+    std::size_t BacklogLimit = std::size_t{64} << 20;
+  };
+
+  // The first file is named after `start`, the moment the run began.
+  RowWriter(Setup setup, const LocalDateTime& start, StatusJournal& journal);
+
+  // Queues the row, then writes what can be written.
+  void Add(const LocalDateTime& stamp, std::span<const uint16_t> values);
+  // Writes what is queued, oldest first; true when nothing is left.
+  bool Flush();
+
+  std::size_t Backlog() const { return queue_.size(); }
+  std::size_t BacklogBytes() const { return queuedBytes_; }
+  bool Full() const { return queuedBytes_ >= setup_.BacklogLimit; }
+  uint64_t Written() const { return written_; }
+  uint64_t FailedWrites() const { return failedWrites_; }
+  const std::string& CurrentFile() const { return file_; }
+
+ private:
+  struct Row {
+    LocalDateTime stamp;
+    std::string text;
+  };
+
+  void StartFile(const LocalDateTime& moment);
+
+  Setup setup_;
+  StatusJournal& journal_;
+  std::string header_;
+  std::string file_;
+  LocalDateTime fileDay_;
+  bool headerDue_ = true;
+  bool announced_ = false;  // the current file was named in the journal
+  std::deque<Row> queue_;
+  std::size_t queuedBytes_ = 0;
+  bool backlog_ = false;  // a write failed and rows are waiting
+  uint64_t writtenBeforeBacklog_ = 0;
+  uint64_t written_ = 0;
+  uint64_t failedWrites_ = 0;
+};

@@ -1,0 +1,57 @@
+#include "logger/status_journal.h"
+
+#include <algorithm>
+#include <chrono>
+
+StatusJournal::StatusJournal(std::FILE* out, const Clock& clock) : out_(out), clock_(clock) {}
+
+void StatusJournal::Line(const std::string& text) {
+  const LocalDateTime t = clock_.Now();
+  std::fprintf(out_, "%04d-%02d-%02d %02d:%02d:%02d %s\n", t.Year, t.Month, t.Day, t.Hour, t.Minute,
+               t.Second, text.c_str());
+  std::fflush(out_);
+}
+
+void StatusJournal::Occurred(Kind kind, const std::string& condition) {
+  const auto found = std::find_if(active_.begin(), active_.end(),
+                                  [&](const Active& a) { return a.text == condition; });
+  if (found != active_.end()) {
+    ++found->count;
+    found->sinceRow = true;
+    return;
+  }
+  active_.push_back({condition, kind, 1, clock_.Elapsed(), true});
+  Line(condition);
+}
+
+void StatusJournal::ClearWhere(Kind kind, bool onlyQuietSinceRow) {
+  const auto now = clock_.Elapsed();
+  std::erase_if(active_, [&](Active& a) {
+    if (a.kind != kind) return false;
+    if (onlyQuietSinceRow && a.sinceRow) {
+      a.sinceRow = false;
+      return false;
+    }
+    const std::string times = a.count == 1 ? "once" : std::to_string(a.count) + " times";
+    Line("cleared: " + a.text + " (" + times + " in " + Duration(now - a.first) + ")");
+    return true;
+  });
+}
+
+void StatusJournal::RowCompleted() { ClearWhere(Kind::kCycle, true); }
+
+void StatusJournal::StorageWorks() { ClearWhere(Kind::kStorage, false); }
+
+std::string StatusJournal::Duration(Clock::Monotonic::duration elapsed) {
+  const auto seconds =
+      std::max<int64_t>(0, std::chrono::duration_cast<std::chrono::seconds>(elapsed).count());
+  const auto two = [](int64_t big, const char* bigUnit, int64_t small, const char* smallUnit) {
+    std::string text = std::to_string(big) + " " + bigUnit;
+    if (small != 0) text += " " + std::to_string(small) + " " + smallUnit;
+    return text;
+  };
+  if (seconds < 60) return std::to_string(seconds) + " s";
+  if (seconds < 3600) return two(seconds / 60, "min", seconds % 60, "s");
+  if (seconds < 86400) return two(seconds / 3600, "h", seconds / 60 % 60, "min");
+  return two(seconds / 86400, "d", seconds / 3600 % 24, "h");
+}

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "monitor/clock.h"
+
+// What the logger tells its journal (stderr): one line per change of condition, stamped with
+// the local time. A condition that repeats is printed once, when it first occurs, and once more
+// when it clears, with how often it occurred and for how long, so that a controller silent for
+// a day gives two lines, not a million.
+class StatusJournal {
+ public:
+  // How a condition clears.
+  enum class Kind {
+    kCycle,    // time-outs, failed sends, datagrams not taken: at a row completed without it
+               // since the row before, so that one that comes every cycle stays one condition
+    kStorage,  // failed log writes: at the next write that works
+  };
+
+  StatusJournal(std::FILE* out, const Clock& clock);
+
+  // A line of its own: start, new file, summary.
+  void Line(const std::string& text);
+  void Occurred(Kind kind, const std::string& condition);
+  void RowCompleted();
+  void StorageWorks();
+
+  // "4 s", "3 min 20 s", "2 h 5 min", "1 d 3 h".
+  static std::string Duration(Clock::Monotonic::duration elapsed);
+
+ private:
+  struct Active {
+    std::string text;
+    Kind kind;
+    uint64_t count = 0;
+    Clock::Monotonic::time_point first;
+    bool sinceRow = true;  // occurred since the last row completed
+  };
+
+  void ClearWhere(Kind kind, bool onlyQuietSinceRow);
+
+  std::FILE* out_;
+  const Clock& clock_;
+  std::vector<Active> active_;
+};

@@ -1,0 +1,178 @@
+#include "logger/unattended_logger.h"
+
+#include <algorithm>
+#include <exception>
+#include <limits>
+
+#include "app/handler_guard.h"
+#include "monitor/clock.h"
+#include "monitor/csv_log.h"
+#include "monitor/read_command.h"
+#include "monitor/read_cycle.h"
+#include "net/posix_socket_api.h"
+#include "net/udp_endpoint.h"
+
+namespace {
+
+std::string DeviceName(const MonitorSettings& s, int64_t device) {
+  return std::string(DeviceCode(s.DeviceName)) + FormatDeviceNumber(device);
+}
+
+}  // namespace
+
+UnattendedLogger::UnattendedLogger(const LoggerOptions& options, const MonitorSettings& settings,
+                                   Environment environment)
+    : options_(options),
+      settings_(settings),
+      ownClock_(environment.LocalTime == nullptr ? std::make_unique<SystemClock>() : nullptr),
+      clock_(environment.LocalTime != nullptr ? *environment.LocalTime : *ownClock_),
+      environment_(environment),
+      journal_(environment.Journal, clock_) {
+  if (environment_.Sockets == nullptr) {
+    ownSockets_ = std::make_unique<PosixSocketApi>();
+    environment_.Sockets = ownSockets_.get();
+  }
+  // Interval 0 is one row; its cycle is still tried again each second until it completes.
+  if (settings_.Interval == 0) {
+    rowsWanted_ = 1;
+    settings_.Interval = 1;
+  }
+  if (options_.Cycles) {
+    rowsWanted_ = rowsWanted_ == 0 ? *options_.Cycles : std::min(rowsWanted_, *options_.Cycles);
+  }
+
+  RowWriter::Setup setup;
+  setup.Directory = options_.OutputDir;
+  setup.RotateDaily = options_.Rotation == LoggerOptions::Rotate::kDaily;
+  setup.Sync = options_.Durability == LoggerOptions::Sync::kRow;
+  setup.DeviceName = settings_.DeviceName;
+  setup.DeviceStart = settings_.DeviceStart;
+  setup.DeviceNum = settings_.DeviceNum;
+  setup.UnsignedValues = settings_.Unsigned == 1;
+  writer_ = std::make_unique<RowWriter>(setup, clock_.Now(), journal_);
+
+  endpoint_ = std::make_unique<TUDPEndpoint>(*environment_.Sockets);
+  endpoint_->LoadStoredProperties();
+  endpoint_->OnDataReceived = [this](TUDPEndpoint&, int32_t numberBytes, const std::string& fromIP,
+                                     int32_t port) {
+    cycle_->UDPEndpoint1DataReceived(numberBytes, fromIP, port);
+  };
+  endpoint_->OnInvalidHost = [this](bool&) {
+    journal_.Occurred(StatusJournal::Kind::kCycle, "UDP-InvalidHost");
+  };
+  endpoint_->BindLocal();
+
+  ReadCycle::Parts parts{settings_,
+                         *endpoint_,
+                         timer1_,
+                         timer2_,
+                         timer3_,
+                         nullptr,
+                         clock_,
+                         [this](const std::string& text) { Status(text); },
+                         &HandlerGuard::DispatchPass};
+  parts.Mode = ReadCycle::Conduct::kUnattended;
+  parts.CompleteRow = [this](const LocalDateTime& stamp, const std::vector<uint16_t>& values) {
+    RowComplete(stamp, values);
+  };
+  parts.Failure = [this](const std::string& message) {
+    journal_.Occurred(StatusJournal::Kind::kCycle, message);
+  };
+  cycle_ = std::make_unique<ReadCycle>(parts);
+  timer1_.OnTimer = [this] { cycle_->Timer1Timer(); };
+  timer2_.OnTimer = [this] { cycle_->Timer2Timer(); };
+  timer3_.OnTimer = [this] { cycle_->Timer3Timer(); };
+  backlogTimer_.setInterval(1000);
+  QObject::connect(&backlogTimer_, &QTimer::timeout,
+                   [this] { HandlerGuard::Run([this] { WriteBacklog(); }); });
+}
+
+UnattendedLogger::~UnattendedLogger() {
+  // The endpoint may still announce a datagram while the cycle goes; it must not reach it.
+  if (endpoint_) endpoint_->OnDataReceived = nullptr;
+}
+
+void UnattendedLogger::Start() {
+  const int64_t last = int64_t{settings_.DeviceStart} + settings_.DeviceNum - 1;
+  journal_.Line("varnel-logger 0.1: " + DeviceName(settings_, settings_.DeviceStart) + "-" +
+                DeviceName(settings_, last) + " from " + settings_.IPAddress + ":" +
+                std::to_string(settings_.PortNo) + " every " + std::to_string(settings_.Interval) +
+                " s (time-out " + std::to_string(settings_.TimeOut) + " ms) into " +
+                options_.OutputDir +
+                (options_.Rotation == LoggerOptions::Rotate::kDaily ? ", a file a day" : "") +
+                (options_.Durability == LoggerOptions::Sync::kRow ? ", each row synced" : ""));
+  // Set before the first send, so that a failed one is tried again at the right tick.
+  timer1_.SetInterval(static_cast<int32_t>(
+      std::min<int64_t>(int64_t{settings_.Interval} * 1000, std::numeric_limits<int32_t>::max())));
+  cycle_->BeginMonitoring(nullptr);
+}
+
+void UnattendedLogger::Status(const std::string& text) {
+  // The empty text only says that a reply was taken.
+  if (!text.empty()) journal_.Occurred(StatusJournal::Kind::kCycle, text);
+}
+
+void UnattendedLogger::RowComplete(const LocalDateTime& stamp,
+                                   const std::vector<uint16_t>& values) {
+  journal_.RowCompleted();
+  writer_->Add(stamp, values);
+  if (writer_->Backlog() > 0) {
+    if (!backlogTimer_.isActive()) backlogTimer_.start();
+    if (writer_->Full() && !stopping_) {
+      cycle_->SetPaused(true);
+      journal_.Line("backlog full: polling paused until the log can be written");
+    }
+    return;
+  }
+  if (rowsWanted_ > 0 && writer_->Written() >= static_cast<uint64_t>(rowsWanted_)) Finish(0);
+}
+
+void UnattendedLogger::WriteBacklog() {
+  if (!writer_->Flush()) return;
+  backlogTimer_.stop();
+  if (!stopping_ && cycle_->Paused()) {
+    cycle_->SetPaused(false);
+    journal_.Line("polling resumed");
+  }
+  if (rowsWanted_ > 0 && writer_->Written() >= static_cast<uint64_t>(rowsWanted_)) Finish(0);
+}
+
+void UnattendedLogger::Stop() {
+  if (stopping_ || finished_) return;
+  stopping_ = true;
+  cycle_->SetPaused(true);
+  try {
+    cycle_->StopWait();
+  } catch (const std::exception& error) {
+    journal_.Line(std::string("error: ") + error.what());
+  }
+  if (finished_) return;
+  timer1_.SetEnabled(false);
+  timer2_.SetEnabled(false);
+  if (writer_->Flush()) {
+    Finish(0);
+    return;
+  }
+  journal_.Line(std::to_string(writer_->Backlog()) + " rows could not be written to " +
+                writer_->CurrentFile());
+  Finish(1);
+}
+
+void UnattendedLogger::Finish(int status) {
+  if (finished_) return;
+  finished_ = true;
+  timer1_.SetEnabled(false);
+  timer2_.SetEnabled(false);
+  backlogTimer_.stop();
+  cycle_->SetPaused(true);
+  journal_.Line(Summary());
+  if (OnFinished) OnFinished(status);
+}
+
+std::string UnattendedLogger::Summary() const {
+  const ReadCycle::Counters& c = cycle_->Stats();
+  return "stopped: " + std::to_string(writer_->Written()) + " rows written, " +
+         std::to_string(c.Requests) + " requests, " + std::to_string(c.Resends) + " resends, " +
+         std::to_string(c.Dropped) + " datagrams dropped, " +
+         std::to_string(c.Failures + writer_->FailedWrites()) + " errors";
+}

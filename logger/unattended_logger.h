@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QTimer>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/monitor_settings.h"
+#include "logger/logger_options.h"
+#include "logger/row_writer.h"
+#include "logger/status_journal.h"
+#include "monitor/timer.h"
+
+class Clock;
+class ReadCycle;
+class SocketApi;
+class TUDPEndpoint;
+
+// The headless logger: the read cycle in its unattended conduct over the real endpoint, its
+// rows to a RowWriter, its conditions to a StatusJournal. It polls from Start() until Stop()
+// or until --cycles rows are written, then reports the exit status through OnFinished.
+class UnattendedLogger {
+ public:
+  // What it runs on; the defaults are the real ones. Tests inject a socket layer or a clock.
+  struct Environment {
+    SocketApi* Sockets = nullptr;      // null: POSIX sockets
+    const Clock* LocalTime = nullptr;  // null: the system clock
+    std::FILE* Journal = stderr;
+  };
+
+  UnattendedLogger(const LoggerOptions& options, const MonitorSettings& settings,
+                   Environment environment);
+  ~UnattendedLogger();
+  UnattendedLogger(const UnattendedLogger&) = delete;
+  UnattendedLogger& operator=(const UnattendedLogger&) = delete;
+
+  void Start();
+  // The cycle in flight gets up to a second to complete, the backlog is written, the summary
+  // printed; then OnFinished(0), or OnFinished(1) when rows could not be written.
+  void Stop();
+
+  std::function<void(int status)> OnFinished;
+
+  const RowWriter& Writer() const { return *writer_; }
+  const ReadCycle& Cycle() const { return *cycle_; }
+  TUDPEndpoint& Endpoint() { return *endpoint_; }
+
+ private:
+  void RowComplete(const LocalDateTime& stamp, const std::vector<uint16_t>& values);
+  void Status(const std::string& text);
+  void WriteBacklog();
+  void Finish(int status);
+  std::string Summary() const;
+
+  LoggerOptions options_;
+  MonitorSettings settings_;
+  std::unique_ptr<SocketApi> ownSockets_;
+  std::unique_ptr<Clock> ownClock_;
+  const Clock& clock_;
+  Environment environment_;
+  StatusJournal journal_;
+  std::unique_ptr<RowWriter> writer_;
+  std::unique_ptr<TUDPEndpoint> endpoint_;
+  TTimer timer1_;
+  TTimer timer2_;
+  TTimer timer3_;
+  std::unique_ptr<ReadCycle> cycle_;
+  // Retries a backlog while nothing else writes (polling paused at the bound).
+  QTimer backlogTimer_;
+  int64_t rowsWanted_ = 0;  // 0: no limit
+  bool stopping_ = false;
+  bool finished_ = false;
+};

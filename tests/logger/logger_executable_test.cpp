@@ -1,0 +1,222 @@
+// The real varnel-logger binary against the controller simulator on 127.0.0.1.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QThread>
+#include <filesystem>
+#include <random>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/child_process.h"
+#include "tests/test_support.h"
+#include "tools/sim/controller_simulator.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Bounds for a slow machine or the sanitizer build; they only matter when something hangs.
+constexpr int kStartBoundMs = 10000;
+constexpr int kRunBoundMs = 30000;
+constexpr int kDeviceStart = 100;
+constexpr int kDeviceNum = 20;
+
+const QString kLogger = QStringLiteral(VARNEL_LOGGER_EXECUTABLE);
+
+struct LogCheck {
+  int headers = 0;
+  int rows = 0;
+  std::vector<std::string> bad;  // every line that is neither
+};
+
+class LoggerExecutableTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir_.isValid());
+    SimulatorOptions options;
+    options.port = 0;
+    simulator_ = std::make_unique<ControllerSimulator>(options);
+    std::string error;
+    ASSERT_TRUE(simulator_->Start(&error)) << error;
+    folder_ = dir_.filePath("logs");
+  }
+
+  std::string Config(const std::string& extra = "") {
+    const std::string path = dir_.filePath("line1.ini").toStdString();
+    WriteFileText(path,
+                  "[Setup]\nIPAddress=127.0.0.1\nPortNo=" + std::to_string(simulator_->Port()) +
+                      "\nInterval=1\nTimeOut=100\nDeviceStart=" + std::to_string(kDeviceStart) +
+                      "\nDeviceNum=" + std::to_string(kDeviceNum) + "\n" + extra);
+    return path;
+  }
+
+  bool Start(ChildProcess& logger, const QStringList& extra = {}) {
+    logger.MergeErrors();
+    return logger.Start(kLogger, QStringList{"--config", QString::fromStdString(Config()),
+                                             "--output", folder_, "--sync", "none"} +
+                                     extra);
+  }
+
+  // Every line of every log: the header, or a stamped row of the simulator's value for each
+  // device, in order.
+  LogCheck Check() const {
+    std::string header = "YYYY-MM-DD,HH:MM:SS";
+    std::string values;
+    for (int d = kDeviceStart; d < kDeviceStart + kDeviceNum; ++d) {
+      header += ",DM00" + std::to_string(d);
+      const uint16_t value = ControllerSimulator::ValueOf({}, 0, d, 0);
+      values += "," + std::to_string(static_cast<int16_t>(value));
+    }
+    const std::regex row(R"(\d{4}-\d\d-\d\d,\d\d:\d\d:\d\d)" + values);
+    LogCheck check;
+    for (const auto& entry : fs::directory_iterator(folder_.toStdString())) {
+      if (entry.path().extension() != ".csv") continue;
+      std::istringstream lines(ReadFileText(entry.path()));
+      for (std::string line; std::getline(lines, line);) {
+        if (line.empty() || line.back() != '\r') {
+          check.bad.push_back(line);
+          continue;
+        }
+        line.pop_back();
+        if (line == header) {
+          ++check.headers;
+        } else if (std::regex_match(line, row)) {
+          ++check.rows;
+        } else {
+          check.bad.push_back(line);
+        }
+      }
+    }
+    return check;
+  }
+
+  QTemporaryDir dir_;
+  QString folder_;
+  std::unique_ptr<ControllerSimulator> simulator_;
+};
+
+// With every fault the simulator has, the log holds only headers and whole rows of the
+// right values; faults that answer nothing usable hold rows back until they end.
+TEST_F(LoggerExecutableTest, EveryFaultGivesOnlyWholeRowsOfTheRightValues) {
+  using Kind = Fault::Kind;
+  const Fault faults[] = {{Kind::kTwice, 0}, {Kind::kDelay, 150},   {Kind::kUnsolicited, 20},
+                          {Kind::kDrop, 3},  {Kind::kBadLength, 0}, {Kind::kAltAddress, 0},
+                          {Kind::kSilent, 0}};
+  for (const Fault& fault : faults) {
+    SCOPED_TRACE(static_cast<int>(fault.kind));
+    simulator_->SetFault(fault);
+    ChildProcess logger;
+    ASSERT_TRUE(Start(logger, {"--cycles", "2"}));
+    ASSERT_FALSE(logger.WaitForLine("", 1500).isNull());
+    QThread::msleep(1200);
+    simulator_->SetFault({});
+    ASSERT_TRUE(logger.WaitForExit(kRunBoundMs)) << logger.Output().toStdString();
+    EXPECT_EQ(logger.ExitCode(), 0);
+    EXPECT_NE(logger.Output().indexOf("stopped: 2 rows written"), -1);
+  }
+  const LogCheck check = Check();
+  EXPECT_EQ(check.rows, 14);
+  EXPECT_EQ(check.headers, 7);
+  EXPECT_TRUE(check.bad.empty()) << check.bad.front();
+}
+
+// SIGTERM while a request waits: the cycle gets its second, then one summary line, exit 0,
+// and the log holds exactly the rows the summary counts.
+TEST_F(LoggerExecutableTest, SigtermEndsWithASummaryOfWhatIsInTheLog) {
+  simulator_->SetFault({Fault::Kind::kDelay, 350});
+  ChildProcess logger;
+  ASSERT_TRUE(Start(logger));
+  ASSERT_FALSE(logger.WaitForLine("", kStartBoundMs).isNull());
+  ASSERT_TRUE(simulator_->WaitForCommands(8, std::chrono::milliseconds(kRunBoundMs)));
+  ::kill(static_cast<pid_t>(logger.Pid()), SIGTERM);
+  ASSERT_TRUE(logger.WaitForExit(kRunBoundMs));
+  EXPECT_EQ(logger.ExitCode(), 0);
+  const std::string output = logger.Output().toStdString();
+  std::smatch summary;
+  ASSERT_TRUE(std::regex_search(output, summary,
+                                std::regex(R"(stopped: (\d+) rows written, (\d+) requests, )"
+                                           R"((\d+) resends, \d+ datagrams dropped, 0 errors\n)")))
+      << output;
+  EXPECT_EQ(Check().rows, std::stoi(summary[1]));
+  EXPECT_GT(std::stoi(summary[3]), 0);
+}
+
+// Killed at any moment, the logger leaves only whole rows; the next run goes on in the same
+// folder.
+TEST_F(LoggerExecutableTest, KillNineAtRandomMomentsLeavesOnlyWholeRows) {
+  std::mt19937 random(20261209u);
+  for (int run = 0; run < 5; ++run) {
+    ChildProcess logger;
+    ASSERT_TRUE(Start(logger));
+    ASSERT_FALSE(logger.WaitForLine("", kStartBoundMs).isNull());
+    QThread::msleep(std::uniform_int_distribution<unsigned>(50, 1500)(random));
+    ::kill(static_cast<pid_t>(logger.Pid()), SIGKILL);
+    ASSERT_TRUE(logger.WaitForExit(kRunBoundMs));
+  }
+  const LogCheck check = Check();
+  EXPECT_GT(check.rows, 0);
+  EXPECT_TRUE(check.bad.empty()) << check.bad.front();
+}
+
+TEST_F(LoggerExecutableTest, SecondLoggerOnTheFolderNamesTheFirstAndExitsOne) {
+  ChildProcess first;
+  ASSERT_TRUE(Start(first));
+  ASSERT_FALSE(first.WaitForLine("", kStartBoundMs).isNull());
+  ChildProcess second;
+  ASSERT_TRUE(Start(second));
+  ASSERT_TRUE(second.WaitForExit(kRunBoundMs));
+  EXPECT_EQ(second.ExitCode(), 1);
+  EXPECT_EQ(second.Output().toStdString(), "varnel-logger: " + folder_.toStdString() +
+                                               " is in use by another logger (process " +
+                                               std::to_string(first.Pid()) + ")\n");
+}
+
+// Bad options, configs and folders: one line naming the problem, status 2, nothing sent.
+TEST_F(LoggerExecutableTest, BadSetupsExitTwoWithOneLineAndSendNothing) {
+  const std::string config = Config();
+  WriteFileText(dir_.filePath("file").toStdString(), "");
+  const std::string noAddress = dir_.filePath("none.ini").toStdString();
+  WriteFileText(noAddress, "[Setup]\nPortNo=8501\n");
+  const std::string badRange = dir_.filePath("range.ini").toStdString();
+  WriteFileText(badRange, "[Setup]\nIPAddress=127.0.0.1\nDeviceStart=99999\nDeviceNum=2\n");
+  const QString c = QString::fromStdString(config);
+  const struct {
+    QStringList arguments;
+    const char* names;
+  } cases[] = {
+      {{}, "--config FILE is required"},
+      {{"--config", c, "--cycles", "0"}, "--cycles"},
+      {{"--config", c, "--rotate", "weekly"}, "--rotate"},
+      {{"--config", c, "--sync", "never"}, "--sync"},
+      {{"--config", c, "--bogus"}, "bogus"},
+      {{"--config", c, "extra"}, "extra"},
+      {{"--config", dir_.filePath("missing.ini")}, "missing.ini"},
+      {{"--config", QString::fromStdString(noAddress)}, "no IPAddress"},
+      {{"--config", QString::fromStdString(badRange)}, "99999 to 100000"},
+      {{"--config", c, "--output", dir_.filePath("file/logs")}, "cannot make the output folder"},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.arguments.join(' ').toStdString());
+    ChildProcess logger;
+    logger.MergeErrors();
+    ASSERT_TRUE(logger.Start(kLogger, test.arguments, QProcessEnvironment::systemEnvironment(),
+                             dir_.path()));
+    ASSERT_TRUE(logger.WaitForExit(kRunBoundMs));
+    EXPECT_EQ(logger.ExitCode(), 2);
+    const std::string output = logger.Output().toStdString();
+    EXPECT_EQ(output.rfind("varnel-logger: ", 0), 0u) << output;
+    EXPECT_NE(output.find(test.names), std::string::npos) << output;
+    EXPECT_EQ(output.find('\n'), output.size() - 1) << output;
+  }
+  EXPECT_EQ(simulator_->CommandCount(), 0u);
+}
+
+}  // namespace
