@@ -126,6 +126,7 @@ class ReadCycleTest : public ::testing::Test {
     for (const auto& d : api.Sent()) bytes.push_back(d.bytes);
     return bytes;
   }
+  const std::string& LogPath() const { return log_->FileName(); }
   std::string LogText() const {
     QFile file(QString::fromStdString(log_->FileName()));
     return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string("(none)");
