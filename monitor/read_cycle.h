@@ -81,6 +81,7 @@ class ReadCycle {
   void StopWait();
   // While paused, the repeat timer starts no cycle; the one in flight goes on.
   void SetPaused(bool paused) { paused_ = paused; }
+  bool Paused() const { return paused_; }
 
   const PollCycle& State() const { return state_; }
   const Counters& Stats() const { return counters_; }

@@ -48,6 +48,16 @@ int32_t ReplyMatcher::Choose(int32_t remaining, int32_t previous, Clock::time_po
       risk[count] = kStrayCost;
     }
   }
+  const bool anyRisk = std::any_of(risk.begin(), risk.end(), [](int r) { return r != 0; });
+  if (!anyRisk) {
+    // Nothing to avoid: the largest count that differs from the last and leaves a rest that
+    // can still be split (1 after 1 and 2 after 2 cannot) needs the fewest requests.
+    for (int32_t count = std::min(kMaxCount, remaining); count >= 1; --count) {
+      const int32_t rest = remaining - count;
+      if (count != previous && !(rest == count && rest <= 2)) return count;
+    }
+    return std::min(kMaxCount, remaining);
+  }
   if (remaining > kPlannedTail) {
     // Far from the end, whatever is asked leaves a rest that can still be split.
     int32_t best = 0;

@@ -1,0 +1,279 @@
+// The headless logger against the monitor's cycle and a bare Qt Core program, in one run, with
+// the controller simulator on 127.0.0.1 (Interval 1 s, 100 registers):
+//   1. main-thread CPU per cycle: the monitor's cycle (endpoint, cycle, CSV log, as the window
+//      drives it) and the logger with --sync none and --sync row, each measured as the CPU of
+//      a run of N cycles less that of a run of one, so start-up cancels out;
+//   2. the logger process's CPU while idle between cycles (its main thread, from
+//      /proc/PID/schedstat);
+//   3. the logger process's peak resident memory against a bare QCoreApplication's, both as
+//      child processes;
+//   4. what --sync row costs per row: one append of a row with and without fdatasync.
+// Prints a table and one machine-readable line. Nothing is asserted: these are figures.
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app/handler_guard.h"
+#include "logger/unattended_logger.h"
+#include "monitor/clock.h"
+#include "monitor/csv_log.h"
+#include "monitor/read_cycle.h"
+#include "monitor/timer.h"
+#include "net/posix_socket_api.h"
+#include "net/udp_endpoint.h"
+#include "tools/sim/controller_simulator.h"
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+constexpr int kDeviceNum = 100;
+constexpr double kRssTargetRatio = 1.5;
+
+int64_t ThreadCpuNs() {
+  timespec ts{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return int64_t{ts.tv_sec} * 1000000000 + ts.tv_nsec;
+}
+
+MonitorSettings Settings(uint16_t port) {
+  MonitorSettings settings;
+  settings.IPAddress = "127.0.0.1";
+  settings.PortNo = port;
+  settings.Interval = 1;
+  settings.TimeOut = 1000;
+  settings.DeviceStart = 0;
+  settings.DeviceNum = kDeviceNum;
+  return settings;
+}
+
+// The monitor's cycle as its window drives it, for `rows` rows; main-thread CPU in ns.
+int64_t MonitorRun(uint16_t port, const std::string& logFile, int rows) {
+  MonitorSettings settings = Settings(port);
+  PosixSocketApi sockets;
+  TUDPEndpoint endpoint(sockets);
+  endpoint.LoadStoredProperties();
+  TTimer timer1, timer2, timer3;
+  CsvLog log(logFile);
+  SystemClock clock;
+  QEventLoop loop;
+  ReadCycle cycle(ReadCycle::Parts{settings, endpoint, timer1, timer2, timer3, &log, clock,
+                                   [](const std::string&) {}, &HandlerGuard::DispatchPass});
+  int done = 0;
+  endpoint.OnDataReceived = [&](TUDPEndpoint&, int32_t n, const std::string& ip, int32_t p) {
+    cycle.UDPEndpoint1DataReceived(n, ip, p);
+    if (!cycle.State().CycleBusy && ++done == rows) loop.quit();
+  };
+  endpoint.BindLocal();
+  timer1.OnTimer = [&] { cycle.Timer1Timer(); };
+  timer2.OnTimer = [&] { cycle.Timer2Timer(); };
+  timer3.OnTimer = [&] { cycle.Timer3Timer(); };
+  const int64_t start = ThreadCpuNs();
+  cycle.BeginMonitoring(nullptr);
+  loop.exec();
+  const int64_t cpu = ThreadCpuNs() - start;
+  timer1.SetEnabled(false);
+  timer2.SetEnabled(false);
+  return cpu;
+}
+
+// The logger in-process for `rows` rows; main-thread CPU in ns.
+int64_t LoggerRun(uint16_t port, const std::string& folder, int rows, bool sync) {
+  QDir().mkpath(QString::fromStdString(folder));
+  LoggerOptions options;
+  options.OutputDir = folder;
+  options.Cycles = rows;
+  options.Durability = sync ? LoggerOptions::Sync::kRow : LoggerOptions::Sync::kNone;
+  std::FILE* quiet = std::fopen("/dev/null", "w");
+  UnattendedLogger::Environment environment;
+  environment.Journal = quiet;
+  QEventLoop loop;
+  int64_t cpu = 0;
+  {
+    UnattendedLogger logger(options, Settings(port), environment);
+    logger.OnFinished = [&loop](int) { loop.quit(); };
+    const int64_t start = ThreadCpuNs();
+    logger.Start();
+    loop.exec();
+    cpu = ThreadCpuNs() - start;
+  }
+  std::fclose(quiet);
+  return cpu;
+}
+
+// Runs a program to its end; its peak resident memory in KiB, or -1.
+long PeakRssOf(const std::string& program, const std::vector<std::string>& arguments) {
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(program.c_str()));
+  for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  const pid_t child = fork();
+  if (child == 0) {
+    std::freopen("/dev/null", "w", stderr);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  rusage usage{};
+  if (child < 0 || wait4(child, &status, 0, &usage) != child) return -1;
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? usage.ru_maxrss : -1;
+}
+
+// Time the main thread of `pid` has run, in ns.
+int64_t ScheduledNs(qint64 pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/schedstat");
+  int64_t ns = -1;
+  stat >> ns;
+  return ns;
+}
+
+double MedianUs(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values.empty() ? 0 : values[values.size() / 2];
+}
+
+std::string WriteConfig(const QTemporaryDir& dir, uint16_t port, int interval) {
+  const std::string path = dir.filePath("bench.ini").toStdString();
+  std::ofstream(path) << "[Setup]\nIPAddress=127.0.0.1\nPortNo=" << port
+                      << "\nInterval=" << interval << "\nTimeOut=1000\nDeviceNum=" << kDeviceNum
+                      << "\n";
+  return path;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  int cycles = 6;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--quick") == 0) {
+      cycles = 3;
+    } else if (std::strcmp(argv[i], "--cycles") == 0 && i + 1 < argc) {
+      cycles = std::max(2, std::atoi(argv[++i]));
+    } else {
+      std::fprintf(stderr, "usage: varnel-logger-bench [--cycles N] [--quick]\n");
+      return 2;
+    }
+  }
+  const std::string here = QCoreApplication::applicationDirPath().toStdString();
+  const std::string loggerProgram = here + "/../logger/varnel-logger";
+  const std::string bareProgram = here + "/varnel-bare-core";
+
+  SimulatorOptions simOptions;
+  simOptions.port = 0;
+  simOptions.recordLimit = 0;
+  ControllerSimulator simulator(simOptions);
+  std::string error;
+  if (!simulator.Start(&error)) {
+    std::fprintf(stderr, "varnel-logger-bench: %s\n", error.c_str());
+    return 1;
+  }
+  const uint16_t port = simulator.Port();
+  QTemporaryDir dir;
+
+  // 1. Start-up cancels out: a run of N cycles less a run of one, per cycle.
+  const auto perCycleUs = [&](auto run) {
+    const int64_t one = run(1);
+    const int64_t many = run(cycles);
+    return static_cast<double>(many - one) / 1000.0 / (cycles - 1);
+  };
+  const double monitorUs = perCycleUs(
+      [&](int rows) { return MonitorRun(port, dir.filePath("monitor.csv").toStdString(), rows); });
+  const double loggerUs = perCycleUs(
+      [&](int rows) { return LoggerRun(port, dir.filePath("none").toStdString(), rows, false); });
+  const double loggerSyncUs = perCycleUs(
+      [&](int rows) { return LoggerRun(port, dir.filePath("row").toStdString(), rows, true); });
+
+  // 2. An hour between cycles: after the first row the logger only waits.
+  double idlePercent = -1;
+  {
+    QProcess logger;
+    logger.setProcessChannelMode(QProcess::ForwardedOutputChannel);
+    logger.setStandardErrorFile(QProcess::nullDevice());
+    logger.start(QString::fromStdString(loggerProgram),
+                 {"--config", QString::fromStdString(WriteConfig(dir, port, 3600)), "--output",
+                  dir.filePath("idle")});
+    if (logger.waitForStarted(5000)) {
+      QThread::msleep(1500);
+      const int64_t before = ScheduledNs(logger.processId());
+      const auto wallStart = SteadyClock::now();
+      QThread::msleep(5000);
+      const int64_t after = ScheduledNs(logger.processId());
+      const double wallNs =
+          std::chrono::duration<double, std::nano>(SteadyClock::now() - wallStart).count();
+      if (before >= 0 && after >= before) idlePercent = 100.0 * (after - before) / wallNs;
+      logger.terminate();
+      logger.waitForFinished(5000);
+    }
+  }
+
+  // 3. Whole processes, peak resident memory.
+  const long loggerRss =
+      PeakRssOf(loggerProgram, {"--config", WriteConfig(dir, port, 1), "--output",
+                                dir.filePath("rss").toStdString(), "--cycles", "3"});
+  const long bareRss = PeakRssOf(bareProgram, {});
+  const double rssRatio = bareRss > 0 ? static_cast<double>(loggerRss) / bareRss : 0;
+
+  // 4. One row appended, with and without fdatasync, on the folder's file system.
+  std::vector<double> plain;
+  std::vector<double> synced;
+  {
+    std::string header;
+    CsvLog::AppendHeaderText(header, 0, 0, kDeviceNum);
+    std::string row;
+    std::vector<uint16_t> values(kDeviceNum, 12345);
+    CsvLog::AppendRowText(row, {2026, 12, 9, 10, 0, 0}, values, false);
+    CsvLog log(dir.filePath("sync.csv").toStdString());
+    for (int i = 0; i < 200; ++i) {
+      const bool sync = i % 2 == 1;
+      const auto start = SteadyClock::now();
+      log.AppendRows(header, false, row, sync);
+      const double us =
+          std::chrono::duration<double, std::micro>(SteadyClock::now() - start).count();
+      (sync ? synced : plain).push_back(us);
+    }
+  }
+  const double plainUs = MedianUs(plain);
+  const double syncedUs = MedianUs(synced);
+
+  std::printf("varnel-logger-bench (%d registers, Interval 1 s, %d cycles a run)\n", kDeviceNum,
+              cycles);
+  std::printf("  %-44s %10.1f us\n", "main-thread CPU per cycle: monitor", monitorUs);
+  std::printf("  %-44s %10.1f us   ratio %.2f (target <= 1.00)\n", "  logger, --sync none",
+              loggerUs, monitorUs > 0 ? loggerUs / monitorUs : 0);
+  std::printf("  %-44s %10.1f us   ratio %.2f\n", "  logger, --sync row", loggerSyncUs,
+              monitorUs > 0 ? loggerSyncUs / monitorUs : 0);
+  std::printf("  %-44s %10.4f %%   (target 0.0 %%)\n", "logger CPU while idle between cycles",
+              idlePercent);
+  std::printf("  %-44s %10ld KiB\n", "peak RSS: logger (3 cycles)", loggerRss);
+  std::printf("  %-44s %10ld KiB   ratio %.2f (target <= %.1f)\n", "  bare QCoreApplication",
+              bareRss, rssRatio, kRssTargetRatio);
+  std::printf("  %-44s %10.1f us\n", "one row appended, median: without sync", plainUs);
+  std::printf("  %-44s %10.1f us   (--sync row costs %.1f us a row)\n", "  with fdatasync",
+              syncedUs, syncedUs - plainUs);
+  std::printf(
+      "\nmonitor_cpu_us=%.1f logger_cpu_us=%.1f logger_sync_cpu_us=%.1f cpu_ratio=%.2f "
+      "idle_cpu_percent=%.4f logger_rss_kib=%ld bare_rss_kib=%ld rss_ratio=%.2f "
+      "append_us=%.1f append_sync_us=%.1f\n",
+      monitorUs, loggerUs, loggerSyncUs, monitorUs > 0 ? loggerUs / monitorUs : 0, idlePercent,
+      loggerRss, bareRss, rssRatio, plainUs, syncedUs);
+  simulator.Stop();
+  return 0;
+}
