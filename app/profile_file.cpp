@@ -241,7 +241,12 @@ void SetValue(std::vector<Line>& lines, std::string_view section, std::string_vi
     lastKey = i;
   }
   EndLine(lines[lastKey], eol);
-  lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(lastKey + 1), Line{keyLine, eol});
+  // The line end of the line it follows: a lone CR there is never followed by an empty LF line
+  // (the two would have been one CR LF), so the new line cannot fuse with the next into one.
+  // With the file's first line end instead, "A=1" CR before an empty LF line would read back
+  // as "A=1" CR LF, and the empty line would be gone.
+  const std::string_view follows = lines[lastKey].eol;
+  lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(lastKey + 1), Line{keyLine, follows});
 }
 
 }  // namespace

@@ -124,6 +124,25 @@ bool OtherLinesSurvive(std::string_view before, std::string_view after,
   return true;
 }
 
+// The bytes with CR, LF and other control characters spelled out, for a finding's report.
+std::string Escaped(std::string_view bytes) {
+  std::string text;
+  for (const char c : bytes) {
+    if (c == '\r') {
+      text += "\\r";
+    } else if (c == '\n') {
+      text += "\\n\n";
+    } else if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned char>(c));
+      text += hex;
+    } else {
+      text += c;
+    }
+  }
+  return text;
+}
+
 std::string ReadAll(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -172,7 +191,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                            std::to_string(settings.DeviceStart),
                                            std::to_string(settings.DeviceNum),
                                            std::to_string(settings.Unsigned)};
-  if (!OtherLinesSurvive(before, after, values)) Fail("a line was lost or changed");
+  if (!OtherLinesSurvive(before, after, values)) {
+    Fail("a line was lost or changed:\n" + Escaped(before) + "\nbecame\n" + Escaped(after));
+  }
 
   if (!SettingsStore::Save(ini.string(), settings)) Fail("second save failed");
   if (ReadAll(ini) != after) Fail("a second save changed the file");

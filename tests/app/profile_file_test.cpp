@@ -125,7 +125,7 @@ TEST_F(ProfileFileTest, LoneCrEndsALineForReaderAndWriterAlike) {
   };
   for (const Case& c : {
            // A last section line ended by CR alone is found, not appended a second time.
-           Case{"[Other]\nX=1\n[Setup\r", "A", "dflt", {{"A", "1"}}, "[Other]\nX=1\n[Setup\rA=1\n"},
+           Case{"[Other]\nX=1\n[Setup\r", "A", "dflt", {{"A", "1"}}, "[Other]\nX=1\n[Setup\rA=1\r"},
            Case{"[Setup]\r", "A", "dflt", {{"A", "1"}}, "[Setup]\rA=1\r"},
            // A CR inside a value ends it; the rest is a line of its own and is kept.
            Case{"[Setup]\nIPAddress=1.2.3.4\r5\n",
@@ -144,6 +144,10 @@ TEST_F(ProfileFileTest, LoneCrEndsALineForReaderAndWriterAlike) {
                 "9000",
                 {{"PortNo", "2"}},
                 "; c\r[Setup]\rPortNo=2"},
+           // A new key takes the line end of the line it follows, so a lone CR never meets the
+           // LF of an empty line after it and fuses with it into one CR LF.
+           Case{
+               "\r[setup]\n\nX", "A", "dflt", {{"A", "1"}, {"B", "2"}}, "\r[setup]\nA=1\nB=2\n\nX"},
            // Mixed line ends: each line keeps its own.
            Case{"[Setup]\r\nA=1\rB=2\n",
                 "B",
