@@ -15,8 +15,25 @@ namespace {
 
 struct Line {
   std::string content;
-  std::string_view eol;  // "\n", "\r\n", or empty for a last line without one (literals only)
+  std::string_view eol;  // "\n", "\r\n", "\r", or empty for a last line without one
 };
+
+// The one rule by which both the reader and the writer see lines: LF, CR LF and a lone CR each
+// end a line. Were the two to split differently, the writer could miss a section the reader
+// finds (and append a second one the reader never reaches), or cut off part of a value.
+struct LineView {
+  std::string_view content;
+  std::string_view eol;
+};
+
+LineView FirstLine(std::string_view text) {
+  const auto end = text.find_first_of("\r\n");
+  if (end == std::string_view::npos) {
+    return {text, {}};
+  }
+  const bool crLf = text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n';
+  return {text.substr(0, end), text.substr(end, crLf ? 2 : 1)};
+}
 
 enum class LineKind { kOther, kSection, kKey };
 
@@ -77,21 +94,10 @@ ParsedLine Parse(std::string_view content) {
 
 std::vector<Line> SplitLines(std::string_view text) {
   std::vector<Line> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    const auto newline = text.find('\n', start);
-    if (newline == std::string_view::npos) {
-      lines.push_back({std::string(text.substr(start)), ""});
-      break;
-    }
-    std::size_t end = newline;
-    std::string_view eol = "\n";
-    if (end > start && text[end - 1] == '\r') {
-      --end;
-      eol = "\r\n";
-    }
-    lines.push_back({std::string(text.substr(start, end - start)), eol});
-    start = newline + 1;
+  while (!text.empty()) {
+    const LineView line = FirstLine(text);
+    lines.push_back({std::string(line.content), line.eol});
+    text.remove_prefix(line.content.size() + line.eol.size());
   }
   return lines;
 }
@@ -235,7 +241,12 @@ void SetValue(std::vector<Line>& lines, std::string_view section, std::string_vi
     lastKey = i;
   }
   EndLine(lines[lastKey], eol);
-  lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(lastKey + 1), Line{keyLine, eol});
+  // The line end of the line it follows: a lone CR there is never followed by an empty LF line
+  // (the two would have been one CR LF), so the new line cannot fuse with the next into one.
+  // With the file's first line end instead, "A=1" CR before an empty LF line would read back
+  // as "A=1" CR LF, and the empty line would be gone.
+  const std::string_view follows = lines[lastKey].eol;
+  lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(lastKey + 1), Line{keyLine, follows});
 }
 
 }  // namespace
@@ -250,17 +261,10 @@ ProfileFile::ProfileFile(const std::string& path) {
 std::optional<std::string_view> ProfileFile::FindValue(std::string_view section,
                                                        std::string_view key) const {
   bool inSection = false;
-  for (std::size_t start = 0; start < text_.size();) {
-    auto end = text_.find('\n', start);
-    if (end == std::string::npos) {
-      end = text_.size();
-    }
-    std::string_view content(text_.data() + start, end - start);
-    if (!content.empty() && content.back() == '\r') {
-      content.remove_suffix(1);
-    }
-    start = end + 1;
-    const ParsedLine parsed = Parse(content);
+  for (std::string_view rest = text_; !rest.empty();) {
+    const LineView line = FirstLine(rest);
+    rest.remove_prefix(line.content.size() + line.eol.size());
+    const ParsedLine parsed = Parse(line.content);
     if (parsed.kind == LineKind::kSection) {
       if (inSection) {
         return std::nullopt;

@@ -11,7 +11,9 @@
 // A small INI reader/writer with the Windows profile rules: section and key names compare
 // case-insensitively, values are trimmed of blanks and tabs, the first matching section and the
 // first matching key in it win, and a missing file, section or key gives the caller's default.
-// LF and CR LF files are both read; a write keeps the file's own line ending.
+// LF, CR LF and a lone CR each end a line, for reading and writing alike; a write keeps every
+// other line's own line ending, gives a new key the line ending of the line it follows, and a
+// new section (or a last line that had none) the file's first one.
 class ProfileFile {
  public:
   using KeyValues = std::vector<std::pair<std::string, std::string>>;

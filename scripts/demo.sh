@@ -82,7 +82,7 @@ if [ -n "${DISPLAY:-}" ]; then
 fi
 
 display=":$((90 + RANDOM % 100))"
-Xvfb "$display" -screen 0 1400x700x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+Xvfb "$display" -noreset -screen 0 1400x700x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
 pids+=($!)
 export DISPLAY=$display
 for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done

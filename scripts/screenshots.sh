@@ -26,7 +26,7 @@ printf '[Setup]\nIPAddress=127.0.0.1\nPortNo=%s\nInterval=1\nTimeOut=100\nDevice
   "$port" >"$work/varnel.ini"
 
 display=":$((200 + RANDOM % 100))"
-Xvfb "$display" -screen 0 640x480x24 -nolisten tcp >/dev/null 2>&1 &
+Xvfb "$display" -noreset -screen 0 640x480x24 -nolisten tcp >/dev/null 2>&1 &
 pids+=($!)
 export DISPLAY=$display
 for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done

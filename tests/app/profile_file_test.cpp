@@ -114,6 +114,58 @@ TEST_F(ProfileFileTest, WriteReplacesInPlaceOrInsertsKeepingEverythingElse) {
   }
 }
 
+// The reader and the writer split lines by one rule (LF, CR LF, lone CR), so what the reader
+// takes for a section or a value is what the writer finds and replaces.
+TEST_F(ProfileFileTest, LoneCrEndsALineForReaderAndWriterAlike) {
+  struct Case {
+    std::string before;
+    std::string key, readBefore;
+    ProfileFile::KeyValues keyValues;
+    std::string after;
+  };
+  for (const Case& c : {
+           // A last section line ended by CR alone is found, not appended a second time.
+           Case{"[Other]\nX=1\n[Setup\r", "A", "dflt", {{"A", "1"}}, "[Other]\nX=1\n[Setup\rA=1\r"},
+           Case{"[Setup]\r", "A", "dflt", {{"A", "1"}}, "[Setup]\rA=1\r"},
+           // A CR inside a value ends it; the rest is a line of its own and is kept.
+           Case{"[Setup]\nIPAddress=1.2.3.4\r5\n",
+                "IPAddress",
+                "1.2.3.4",
+                {{"IPAddress", "9.9.9.9"}},
+                "[Setup]\nIPAddress=9.9.9.9\r5\n"},
+           // CR-only files keep every key and their CR line ends.
+           Case{"[Setup]\rPortNo=9000\rInterval=5\r",
+                "Interval",
+                "5",
+                {{"PortNo", "1"}, {"TimeOut", "7"}},
+                "[Setup]\rPortNo=1\rInterval=5\rTimeOut=7\r"},
+           Case{"; c\r[Setup]\rPortNo=9000",
+                "PortNo",
+                "9000",
+                {{"PortNo", "2"}},
+                "; c\r[Setup]\rPortNo=2"},
+           // A new key takes the line end of the line it follows, so a lone CR never meets the
+           // LF of an empty line after it and fuses with it into one CR LF.
+           Case{
+               "\r[setup]\n\nX", "A", "dflt", {{"A", "1"}, {"B", "2"}}, "\r[setup]\nA=1\nB=2\n\nX"},
+           // Mixed line ends: each line keeps its own.
+           Case{"[Setup]\r\nA=1\rB=2\n",
+                "B",
+                "2",
+                {{"A", "3"}, {"B", "4"}},
+                "[Setup]\r\nA=3\rB=4\n"},
+       }) {
+    SCOPED_TRACE(c.before);
+    EXPECT_EQ(LoadText(c.before).ReadString("Setup", c.key, "dflt", 1023), c.readBefore);
+    ASSERT_TRUE(Write(c.keyValues));
+    EXPECT_EQ(ReadFileText(IniPath()), c.after);
+    const ProfileFile reloaded(IniPath().string());
+    for (const auto& [key, value] : c.keyValues) {
+      EXPECT_EQ(reloaded.ReadString("Setup", key, "dflt", 1023), value) << key;
+    }
+  }
+}
+
 TEST_F(ProfileFileTest, CrLfFileGetsCrLfOnAppendedSection) {
   WriteFileText(IniPath(), "[Other]\r\nX=1\r\n");
   ASSERT_TRUE(Write({{"Q", "8"}}, "New"));

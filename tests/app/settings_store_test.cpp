@@ -121,6 +121,34 @@ TEST_F(SettingsStoreTest, CrLfFileKeepsCrLfOnSave) {
             "TimeOut=100\r\nDeviceName=0\r\nDeviceStart=0\r\nDeviceNum=10\r\nUnsigned=0\r\n");
 }
 
+TEST_F(SettingsStoreTest, CrOnlyFileKeepsEveryKeyAndIsRewrittenUnchanged) {
+  const std::string text =
+      "[Setup]\rIPAddress=127.0.0.1\rPortNo=11\rInterval=12\rTimeOut=13\rDeviceName=1\r"
+      "DeviceStart=15\rDeviceNum=16\rUnsigned=1\r";
+  const MonitorSettings settings = LoadText(text);
+  EXPECT_EQ(settings, (MonitorSettings{"127.0.0.1", 11, 12, 13, 1, 15, 16, 1}));
+  ASSERT_TRUE(SettingsStore::Save(IniPath(), settings));
+  EXPECT_EQ(ReadFileText(IniPath()), text);
+}
+
+// What one start loads, its save must keep for the next start: a section line ended by CR
+// alone, or a CR inside a value, read the same before and after the save.
+TEST_F(SettingsStoreTest, SettingsSurviveSaveWhateverTheLineEnds) {
+  const MonitorSettings changed{"127.0.0.1", 9000, 2, 300, 1, 40, 16, 1};
+  for (const std::string& text :
+       {std::string("; c\n[Setup\r"), std::string("[Setup]\nIPAddress=1.2.3.4\r5\nPortNo=7\n"),
+        std::string("[Setup]\rPortNo=7\rUnsigned=1")}) {
+    SCOPED_TRACE(text);
+    const MonitorSettings loaded = LoadText(text);
+    ASSERT_TRUE(SettingsStore::Save(IniPath(), loaded));
+    EXPECT_EQ(Load(), loaded);
+    ASSERT_TRUE(SettingsStore::Save(IniPath(), changed));
+    EXPECT_EQ(Load(), changed);
+    const std::string saved = ReadFileText(IniPath());
+    EXPECT_EQ(saved.find("Setup"), saved.rfind("Setup")) << "one section only";
+  }
+}
+
 TEST_F(SettingsStoreTest, SaveReplacesAtomicallyKeepingMode) {
   WriteFileText(IniPath(), "[Setup]\nPortNo=1\n");
   const fs::perms mode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;

@@ -118,28 +118,25 @@ class MonitorAgainstSimulatorTest : public ::testing::Test {
     return match.hasMatch() ? match.captured(1).toInt() : 0;
   }
 
-  // Starts Xvfb on the first free display of :150..:199; false when none came up.
+  // Starts a private X server. The server picks a free display number itself and reports it
+  // only once it accepts clients, so neither a server of a test run beside this one (which
+  // could take a number between a look at its lock file and the start) nor one still coming up
+  // is ever taken for this test's. Without -noreset the server resets whenever its last client
+  // leaves and refuses connections meanwhile: the monitor, starting just as one xdotool call of
+  // FindWindow ends, then finds no display. False when none came up.
   bool StartDisplay() {
-    for (int number = 150; number < 200; ++number) {
-      const QString socket = QStringLiteral("/tmp/.X11-unix/X%1").arg(number);
-      if (QFile::exists(socket) || QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(number))) {
-        continue;
-      }
-      const QString display = QStringLiteral(":%1").arg(number);
-      if (!xvfb_.Start(xvfbPath_, {display, QStringLiteral("-nolisten"), QStringLiteral("tcp"),
-                                   QStringLiteral("-screen"), QStringLiteral("0"),
-                                   QStringLiteral("640x480x24")})) {
-        continue;
-      }
-      // Another server may have taken the number meanwhile; then this one exits.
-      if (WaitFor([&] { return QFile::exists(socket) || !xvfb_.Running(); }, kStartBoundMs) &&
-          xvfb_.Running()) {
-        display_ = display;
-        return true;
-      }
-      xvfb_.Kill();
+    if (!xvfb_.Start(xvfbPath_,
+                     {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-noreset"),
+                      QStringLiteral("-nolisten"), QStringLiteral("tcp"), QStringLiteral("-screen"),
+                      QStringLiteral("0"), QStringLiteral("640x480x24")})) {
+      return false;
     }
-    return false;
+    const QString number = xvfb_.WaitForLine(QString(), kStartBoundMs);
+    bool isNumber = false;
+    number.toInt(&isNumber);
+    if (!isNumber) return false;
+    display_ = QStringLiteral(":") + number;
+    return true;
   }
 
   QProcessEnvironment DisplayEnvironment() const {
@@ -197,7 +194,7 @@ class MonitorAgainstSimulatorTest : public ::testing::Test {
 TEST_F(MonitorAgainstSimulatorTest, RunLogsSimulatorValuesAndExitKeepsSettingsTest) {
   const int port = StartSimulator();
   ASSERT_GT(port, 0) << "the simulator did not report its port";
-  ASSERT_TRUE(StartDisplay()) << "no X display could be started on :150..:199";
+  ASSERT_TRUE(StartDisplay()) << "no X display could be started";
 
   const QString program = workDir_.filePath(QStringLiteral("varnel"));
   ASSERT_TRUE(QFile::copy(QString::fromUtf8(VARNEL_EXECUTABLE), program));

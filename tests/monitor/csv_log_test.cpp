@@ -13,9 +13,11 @@
 #include <iterator>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/exception.h"
+#include "tests/monitor/close_failure.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -243,6 +245,41 @@ TEST_F(CsvLogTest, FullDeviceThrowsWriteError) {
   EXPECT_EQ(ErrorOf<Exception>([&] { log.EndRow(); }), "ファイル /dev/full に書き込めません");
   EXPECT_EQ(ErrorOf<Exception>([&] { log.WriteHeaderRow(0, 0, 3); }),
             "ファイル /dev/full に書き込めません");
+}
+
+// Every way of writing reports an error that the file system gives only at close.
+TEST_F(CsvLogTest, WriteErrorFoundOnlyAtCloseIsReported) {
+  CsvLog log = Log();
+  const std::string expected = "ファイル " + path_.string() + " に書き込めません";
+  const std::pair<const char*, std::function<void()>> writes[] = {
+      {"header", [&] { log.WriteHeaderRow(0, 0, 2); }},
+      {"values", [&] { log.AppendValues("2004-01-10,09:05:08", Values{1}, false); }},
+      {"row end", [&] { log.EndRow(); }},
+      {"rows", [&] { log.AppendRows("H\r\n", false, "R\r\n", false); }},
+      {"synced rows", [&] { log.AppendRows("H\r\n", true, "R\r\n", true); }},
+  };
+  for (const auto& [what, write] : writes) {
+    SCOPED_TRACE(what);
+    FailNextCloseOf(path_.string());
+    EXPECT_EQ(ErrorOf<Exception>(write), expected);
+    EXPECT_FALSE(CloseFailurePending());
+  }
+}
+
+// A new log is as readable as any new file: 0644 less the umask, never the process's 0666.
+TEST_F(CsvLogTest, NewLogIsCreatedWithMode0644LessTheUmask) {
+  for (const auto& [mask, mode] :
+       std::initializer_list<std::pair<mode_t, fs::perms>>{{0, fs::perms(0644)},
+                                                           {022, fs::perms(0644)},
+                                                           {027, fs::perms(0640)},
+                                                           {077, fs::perms(0600)}}) {
+    SCOPED_TRACE(mask);
+    fs::remove(path_);
+    const mode_t saved = ::umask(mask);
+    Log().EndRow();
+    ::umask(saved);
+    EXPECT_EQ(fs::status(path_).permissions() & fs::perms::all, mode);
+  }
 }
 
 TEST_F(CsvLogTest, FailedHeaderWriteLeavesTheFileAsItWasBefore) {

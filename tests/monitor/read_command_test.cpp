@@ -52,8 +52,12 @@ TEST(FormatDeviceNumberTest, PadsToFiveDigitsAndKeepsAllDigits) {
 
 TEST(ReplyLengthValidTest, OneMoreThanAMultipleOfSixPasses) {
   // 2147483646 = 6 * 357913941; INT32_MIN - 1 = -(6 * 357913941 + 3): neither may overflow.
-  for (const int32_t n : {1, 7, 13, 2047, kMax}) EXPECT_TRUE(ReplyLengthValid(n)) << n;
-  for (const int32_t n : {4, 0, -1, 2048, kMin}) EXPECT_FALSE(ReplyLengthValid(n)) << n;
+  // Signed arithmetic: -5 - 1 = -6 and -11 - 1 = -12 are multiples of six and pass; unsigned
+  // arithmetic or a sign test of its own would refuse them.
+  for (const int32_t n : {1, 7, 13, 2047, kMax, -5, -11}) EXPECT_TRUE(ReplyLengthValid(n)) << n;
+  for (const int32_t n : {4, 0, -1, -2, -4, -6, -10, 2048, kMin}) {
+    EXPECT_FALSE(ReplyLengthValid(n)) << n;
+  }
 }
 
 TEST(ConvertFieldTest, DecimalOrPrefixedHexWithStopsAndOverflowRules) {

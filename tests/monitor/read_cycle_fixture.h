@@ -20,39 +20,16 @@
 #include "monitor/cycle_timer.h"
 #include "monitor/read_cycle.h"
 #include "net/udp_endpoint.h"
+#include "tests/fakes/fake_clock.h"
+#include "tests/fakes/fake_cycle_timer.h"
 #include "tests/fakes/fake_socket_api.h"
 
 namespace read_cycle_fixture {
 
 using Texts = std::vector<std::string>;
 
-// Records what the cycle sets; a restart is a change that leaves the timer running.
-class FakeTimer final : public CycleTimer {
- public:
-  bool Enabled() const override { return enabled_; }
-  void SetEnabled(bool enabled) override { Change(enabled, interval_); }
-  int32_t Interval() const override { return interval_; }
-  void SetInterval(int32_t milliseconds) override { Change(enabled_, milliseconds); }
-  int Restarts = 0;
-
- private:
-  void Change(bool enabled, int32_t interval) {
-    if (enabled == enabled_ && interval == interval_) return;
-    enabled_ = enabled;
-    interval_ = interval;
-    if (enabled_ && interval_ > 0) ++Restarts;
-  }
-  bool enabled_ = false;
-  int32_t interval_ = 1000;
-};
-
-class FakeClock final : public Clock {
- public:
-  LocalDateTime Now() const override { return Time; }
-  Monotonic::time_point Elapsed() const override { return Steady; }
-  LocalDateTime Time{2004, 1, 10, 9, 5, 8};
-  Monotonic::time_point Steady{};
-};
+using ::FakeClock;
+using ::FakeTimer;
 
 inline std::vector<int> Sequence(int first, int count) {
   std::vector<int> values;
@@ -149,6 +126,7 @@ class ReadCycleTest : public ::testing::Test {
     for (const auto& d : api.Sent()) bytes.push_back(d.bytes);
     return bytes;
   }
+  const std::string& LogPath() const { return log_->FileName(); }
   std::string LogText() const {
     QFile file(QString::fromStdString(log_->FileName()));
     return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string("(none)");

@@ -23,6 +23,7 @@
 #include "monitor/timer.h"
 #include "net/udp_endpoint.h"
 #include "tests/fakes/fake_socket_api.h"
+#include "tests/monitor/close_failure.h"
 #include "tests/test_support.h"
 
 #include "tests/monitor/read_cycle_fixture.h"
@@ -70,6 +71,22 @@ TEST_F(ReadCycleTest, RowTakesStampAtFirstReplyAndSignednessAtEachReply) {
   settings.Unsigned = 1;
   Deliver(Reply({65535}));
   EXPECT_EQ(LogText(), Header(100, 9) + kStamp + ",1,-1,-25536,2,3,4,5,6,65535\r\n");
+}
+
+// Only 1 logs unsigned; every other value, such as the -1 that the dialog stores for a blank
+// sign list, logs signed.
+TEST_F(ReadCycleTest, ValuesAreUnsignedOnlyWhenUnsignedIsOne) {
+  settings.DeviceNum = 2;
+  std::string log;
+  for (const auto& [unsignedSetting, row] : std::initializer_list<std::pair<int32_t, const char*>>{
+           {1, ",65535,40000"}, {0, ",-1,-25536"}, {-1, ",-1,-25536"}, {2, ",-1,-25536"}}) {
+    SCOPED_TRACE(unsignedSetting);
+    settings.Unsigned = unsignedSetting;
+    Run();
+    Deliver(Reply({65535, 40000}));
+    log += Header(100, 2) + kStamp + row + "\r\n";
+    EXPECT_EQ(LogText(), log);
+  }
 }
 
 TEST_F(ReadCycleTest, RepeatCycleWritesRowWithoutHeaderAndRunTwiceWritesTwoHeaders) {
@@ -250,6 +267,18 @@ TEST_F(ReadCycleTest, UncreatableLogFailsReplyAfterItWasTaken) {
   cycle->Timer1Timer();
   cycle->Timer2Timer();
   EXPECT_EQ(api.Sent().size(), 1u);
+}
+
+// A file system may report a lost write only when the file is closed; that too is an error the
+// operator sees, and the cycle stalls as after any log error.
+TEST_F(ReadCycleTest, WriteErrorFoundOnlyAtCloseReachesTheOperator) {
+  settings.DeviceNum = 2;
+  Run();
+  FailNextCloseOf(LogPath());
+  AnswerLast();
+  EXPECT_FALSE(CloseFailurePending());
+  EXPECT_EQ(errors, Texts{"ファイル " + LogPath() + " に書き込めません"});
+  EXPECT_EQ(Flags(), "busy");
 }
 
 // A count from the INI file that no controller has is refused at the header, as an error the

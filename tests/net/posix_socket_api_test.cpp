@@ -13,13 +13,29 @@
 
 namespace {
 
+// Every entry of the table, with the classic numbers written out, so that a swapped entry or a
+// wrong constant shows; errno values without an entry keep their own number above the base.
 TEST(PosixErrorNumbers, ErrnoValuesMapToClassicNumbers) {
-  const std::pair<int, int> table[] = {
-      {EAFNOSUPPORT, 10047}, {EAGAIN, 10035},
-      {EADDRINUSE, 10048},   {EACCES, 10013},
-      {ENFILE, 10024},       {ENOMEM, 10055},
-      {EMSGSIZE, 10040},     {EBADF, 10038},
-      {EHOSTUNREACH, 10065}, {EIO, PosixSocketApi::kUnmappedErrnoBase + EIO}};
+  const std::pair<int, int> table[] = {{EINTR, 10004},           {EACCES, 10013},
+                                       {EPERM, 10013},           {EFAULT, 10014},
+                                       {EINVAL, 10022},          {EMFILE, 10024},
+                                       {ENFILE, 10024},          {EWOULDBLOCK, 10035},
+                                       {EAGAIN, 10035},          {EINPROGRESS, 10036},
+                                       {EALREADY, 10037},        {ENOTSOCK, 10038},
+                                       {EBADF, 10038},           {EDESTADDRREQ, 10039},
+                                       {EMSGSIZE, 10040},        {EPROTOTYPE, 10041},
+                                       {ENOPROTOOPT, 10042},     {EPROTONOSUPPORT, 10043},
+                                       {ESOCKTNOSUPPORT, 10044}, {EOPNOTSUPP, 10045},
+                                       {EPFNOSUPPORT, 10046},    {EAFNOSUPPORT, 10047},
+                                       {EADDRINUSE, 10048},      {EADDRNOTAVAIL, 10049},
+                                       {ENETDOWN, 10050},        {ENETUNREACH, 10051},
+                                       {ENETRESET, 10052},       {ECONNABORTED, 10053},
+                                       {ECONNRESET, 10054},      {ENOBUFS, 10055},
+                                       {ENOMEM, 10055},          {EISCONN, 10056},
+                                       {ENOTCONN, 10057},        {ETIMEDOUT, 10060},
+                                       {ECONNREFUSED, 10061},    {EHOSTDOWN, 10064},
+                                       {EHOSTUNREACH, 10065},    {EIO, 15000 + EIO},
+                                       {ENOSPC, 15000 + ENOSPC}, {0, 15000}};
   for (const auto& [errnoValue, number] : table) {
     EXPECT_EQ(PosixSocketApi::ErrorNumberFromErrno(errnoValue), number) << "errno " << errnoValue;
   }

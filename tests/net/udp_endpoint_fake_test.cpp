@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QTimer>
+#include <algorithm>
 #include <array>
 #include <functional>
 #include <memory>
@@ -220,6 +221,42 @@ TEST(EndpointSetUp, FailedLocalPortSetterReportsAndKeepsLocalPort) {
     EXPECT_EQ(rig.endpoint->LocalPort(), 0);
     EXPECT_EQ(rig.api.CountOf("bind"), 2);  // the two of the load sequence only
     EXPECT_EQ(rig.api.StartupBalance(), 0);
+  }
+}
+
+// The socket the setter closed is gone for good, also when the setter then fails: its number
+// may belong to another descriptor by now, so nothing may bind, watch, send on or close it.
+TEST(EndpointSetUp, HandleClosedByAFailedLocalPortSetterIsNeverUsedAgain) {
+  for (const auto& [op, error] :
+       {std::pair{"startup", kWsaEWouldBlock}, std::pair{"startup", kWsaENoBufs},
+        std::pair{"socket", kWsaENoBufs}}) {
+    SCOPED_TRACE(std::string(op) + " " + std::to_string(error));
+    Rig rig;
+    const SocketHandle closed = rig.api.LastSocket();
+    rig.api.FailNext(op, error);
+    try {
+      rig.endpoint->SetLocalPort(1234);
+    } catch (const UDPSockError&) {
+    }
+    // What the owner does next: send, receive, and set the port again.
+    rig.endpoint->SetRemoteHost("127.0.0.1");
+    rig.Send();
+    rig.api.Deliver("00001\r\n", "127.0.0.1", 8501);
+    DispatchPosted();
+    rig.endpoint->SetLocalPort(0);
+    rig.Send();
+    const auto& calls = rig.api.Calls();
+    const auto closing = std::find_if(calls.begin(), calls.end(), [&](const auto& call) {
+      return call.name == "closesocket" && call.args.at(0) == closed;
+    });
+    ASSERT_NE(closing, calls.end());
+    for (auto call = std::next(closing); call != calls.end(); ++call) {
+      if (call->name == "startup" || call->name == "cleanup" || call->name == "socket" ||
+          call->name == "asyncgethostbyname") {
+        continue;
+      }
+      EXPECT_NE(call->args.at(0), closed) << call->name;
+    }
   }
 }
 

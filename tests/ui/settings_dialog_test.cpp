@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -255,6 +256,29 @@ TEST_F(SettingsDialogTest, TypedCharactersBeepInSpinFieldsAndDropSilentlyInAddre
   });
   EXPECT_EQ(settings_.IPAddress, "localhost");
   EXPECT_EQ(beeps_, 1);
+}
+
+// The filter drops typed characters only: Delete is an editing key and still deletes, also
+// when the key event carries the DEL character as its text, as the X11 keyboard's does.
+TEST_F(SettingsDialogTest, DeleteKeyStillDeletesInAddressTest) {
+  const auto pressDelete = [this] {
+    for (const QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease}) {
+      QKeyEvent event(type, Qt::Key_Delete, Qt::NoModifier, QString(QChar(0x7F)));
+      QApplication::sendEvent(form_.Edit1, &event);
+    }
+  };
+  OpenWith([&] {
+    Retype(form_.Edit1, "192.168.0.1");
+    form_.Edit1->setCursorPosition(0);
+    pressDelete();
+    EXPECT_EQ(form_.Edit1->text(), "92.168.0.1");
+    form_.Edit1->setCursorPosition(3);
+    QTest::keyClick(form_.Edit1, Qt::Key_Delete);
+    EXPECT_EQ(form_.Edit1->text(), "92.68.0.1");
+    ClickOk();
+  });
+  EXPECT_EQ(settings_.IPAddress, "92.68.0.1");
+  EXPECT_EQ(beeps_, 0);
 }
 
 TEST_F(SettingsDialogTest, EnterAndEscapeInAnyFieldDoNotCloseTheDialogTest) {

@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QContextMenuEvent>
+#include <QFocusEvent>
 #include <QLineEdit>
 #include <QLocale>
 #include <QSignalSpy>
@@ -109,6 +111,44 @@ TEST_F(SpinEditTest, FocusOutClampsANumberAndLeavesOtherTextTest) {
     ASSERT_FALSE(spin_->Editor()->hasFocus());
     EXPECT_EQ(spin_->Text(), after);
   }
+}
+
+// Records the reason of every focus-out of the widget it watches.
+class FocusOutRecorder : public QObject {
+ public:
+  explicit FocusOutRecorder(std::vector<Qt::FocusReason>& reasons) : reasons_(reasons) {}
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::FocusOut) {
+      reasons_.push_back(static_cast<QFocusEvent*>(event)->reason());
+    }
+    return QObject::eventFilter(watched, event);
+  }
+
+ private:
+  std::vector<Qt::FocusReason>& reasons_;
+};
+
+// The context menu takes the focus for a moment; the field is not left, so an out-of-range
+// number stays as typed until the focus really moves on.
+TEST_F(SpinEditTest, OpeningTheContextMenuIsNotLeavingTheFieldTest) {
+  ShowAndFocusOther();
+  TypeInto("70000");
+  // The field sees the focus go out to the menu, with the reason that says so.
+  std::vector<Qt::FocusReason> focusOuts;
+  FocusOutRecorder recorder(focusOuts);
+  spin_->Editor()->installEventFilter(&recorder);
+  QContextMenuEvent open(QContextMenuEvent::Keyboard, QPoint(5, 5),
+                         spin_->Editor()->mapToGlobal(QPoint(5, 5)));
+  QApplication::sendEvent(spin_->Editor(), &open);
+  QWidget* menu = nullptr;
+  ASSERT_TRUE(QTest::qWaitFor([&] { return (menu = QApplication::activePopupWidget()); }, 5000));
+  EXPECT_EQ(focusOuts, std::vector<Qt::FocusReason>{Qt::PopupFocusReason});
+  EXPECT_EQ(spin_->Text(), "70000");
+  menu->close();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return spin_->Editor()->hasFocus(); }, 5000));
+  EXPECT_EQ(spin_->Text(), "70000");
+  QTest::keyClick(spin_->Editor(), Qt::Key_Tab);
+  EXPECT_EQ(spin_->Text(), "65535");
 }
 
 TEST_F(SpinEditTest, SteppingGoesThroughSetValueLimitsTest) {
