@@ -85,7 +85,7 @@ cleanup() {
   set +e
   stop_logger_now
   if [ -n "$sim_pid" ]; then
-    printf 'quit\n' >&"$sim_in" 2>/dev/null
+    { printf 'quit\n' >&"$sim_in"; } 2>/dev/null
     for _ in $(seq 50); do alive "$sim_pid" || break; sleep 0.1; done
     kill -KILL "$sim_pid" 2>/dev/null
     wait "$sim_pid" 2>/dev/null
@@ -146,6 +146,7 @@ mkdir -p "$logs"
 # The simulator, switched through its standard input
 
 coproc SIM { exec "$sim_bin" --control --port 0 2>"$work/sim.log"; }
+# shellcheck disable=SC2153 # coproc sets SIM_PID
 sim_pid=$SIM_PID
 sim_out=${SIM[0]}
 sim_in=${SIM[1]}
