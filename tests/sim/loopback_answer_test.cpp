@@ -154,6 +154,23 @@ TEST_F(LoopbackAnswerTest, UnsolicitedFaultSendsExtraDatagramsOnlyAfterARequest)
   EXPECT_GE(simulator_->UnsolicitedSent(), 1u);
 }
 
+TEST_F(LoopbackAnswerTest, UnsolicitedFaultSwitchedOnAndOffAtRunTime) {
+  StartSimulator();
+  Send(kReadEight);
+  EXPECT_EQ(Next(), kReplyEight);
+  simulator_->SetFault(Fault{Fault::Kind::kUnsolicited, 20});
+  EXPECT_EQ(Next(), "00000\r\n");
+  simulator_->SetFault(Fault{});
+  // Whatever was sent before the switch comes before the answer; nothing comes after it.
+  Send("RDS DM00001 1\r\n");
+  std::string datagram = Next();
+  while (datagram == "00000\r\n") datagram = Next();
+  EXPECT_EQ(datagram, "04099\r\n");
+  const size_t sent = simulator_->UnsolicitedSent();
+  EXPECT_EQ(Next(kSilenceBound), kNothing);
+  EXPECT_EQ(simulator_->UnsolicitedSent(), sent);
+}
+
 TEST_F(LoopbackAnswerTest, SendUnsolicitedReachesOnlyLoopbackPeers) {
   StartSimulator();
   std::string error;

@@ -116,6 +116,31 @@ int MillisecondsUntil(SteadyClock::time_point due, SteadyClock::time_point now) 
   return static_cast<int>(std::min<long long>(millis, kIdlePollMs));
 }
 
+// When the unsolicited fault sends next. The period is zero while another fault is active; a
+// new period, also after another fault, starts the schedule afresh one period from now.
+struct UnsolicitedSchedule {
+  std::chrono::milliseconds period{0};
+  SteadyClock::time_point next{};
+
+  bool Active() const { return period.count() > 0; }
+
+  // Follows the fault in force; true when a datagram is due now.
+  bool Due(const Fault& fault, SteadyClock::time_point now) {
+    const std::chrono::milliseconds wanted(
+        fault.kind == Fault::Kind::kUnsolicited ? std::max(fault.parameter, 0) : 0);
+    if (wanted != period) {
+      period = wanted;
+      next = now + period;
+      return false;
+    }
+    if (!Active() || next > now) return false;
+    // After a long stall the schedule restarts instead of sending a burst to catch up.
+    next += period;
+    if (next <= now) next = now + period;
+    return true;
+  }
+};
+
 }  // namespace
 
 struct ControllerSimulator::Peer {
@@ -253,6 +278,11 @@ Fault ControllerSimulator::CurrentFault() const {
   return fault_;
 }
 
+ValuePattern ControllerSimulator::CurrentPattern() const {
+  std::lock_guard lock(mutex_);
+  return pattern_;
+}
+
 void ControllerSimulator::SetPattern(ValuePattern pattern) {
   std::lock_guard lock(mutex_);
   pattern_ = pattern;
@@ -303,8 +333,7 @@ void ControllerSimulator::Wake() {
 void ControllerSimulator::Serve() {
   std::vector<Pending> pending;  // delayed answers, in order of their due time
   std::optional<Peer> lastRequester;
-  std::optional<SteadyClock::time_point> nextUnsolicited;
-  int unsolicitedPeriod = 0;
+  UnsolicitedSchedule schedule;
   uint64_t validCount = 0;
   uint64_t index = 0;
   std::vector<char> buffer(kReceiveBufferSize);
@@ -323,28 +352,14 @@ void ControllerSimulator::Serve() {
       pending.erase(pending.begin());
     }
 
-    if (fault.kind == Fault::Kind::kUnsolicited && fault.parameter > 0) {
-      const auto period = std::chrono::milliseconds(fault.parameter);
-      if (!nextUnsolicited || unsolicitedPeriod != fault.parameter) {
-        nextUnsolicited = now + period;
-        unsolicitedPeriod = fault.parameter;
-      } else if (*nextUnsolicited <= now) {
-        if (lastRequester) {
-          SendCounted(socket_, kUnsolicitedBytes, *lastRequester, &unsolicitedSent_);
-          Log("send unsolicited to", kUnsolicitedBytes, *lastRequester);
-        }
-        // After a long stall the schedule restarts instead of sending a burst to catch up.
-        *nextUnsolicited += period;
-        if (*nextUnsolicited <= now) *nextUnsolicited = now + period;
-      }
-    } else {
-      nextUnsolicited.reset();
-      unsolicitedPeriod = 0;
+    if (schedule.Due(fault, now) && lastRequester) {
+      SendCounted(socket_, kUnsolicitedBytes, *lastRequester, &unsolicitedSent_);
+      Log("send unsolicited to", kUnsolicitedBytes, *lastRequester);
     }
 
     int timeout = kIdlePollMs;
     if (!pending.empty()) timeout = std::min(timeout, MillisecondsUntil(pending.front().due, now));
-    if (nextUnsolicited) timeout = std::min(timeout, MillisecondsUntil(*nextUnsolicited, now));
+    if (schedule.Active()) timeout = std::min(timeout, MillisecondsUntil(schedule.next, now));
 
     pollfd fds[3] = {{wakeRead_, POLLIN, 0}, {socket_, POLLIN, 0}, {altSocket_, POLLIN, 0}};
     const nfds_t count = altSocket_ >= 0 ? 3 : 2;

@@ -84,6 +84,7 @@ class ControllerSimulator {
   // could not be bound at Start leaves answers unsent (with a note on stderr).
   void SetFault(Fault fault);
   Fault CurrentFault() const;
+  ValuePattern CurrentPattern() const;
   void SetPattern(ValuePattern pattern);
   // Shorthand for SetFault of a delay; 0 or less answers at once.
   void SetDelay(std::chrono::milliseconds delay);

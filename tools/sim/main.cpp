@@ -1,17 +1,25 @@
 // varnel-sim: a controller on loopback that answers the monitor's read commands.
 
+#include <poll.h>
 #include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "tools/sim/controller_simulator.h"
+#include "tools/sim/simulator_control.h"
 
 namespace {
 
 constexpr int kExitBadOptions = 2;
-constexpr int kExitCannotBind = 1;
+constexpr int kExitCannotStart = 1;
 
 const char kUsage[] =
     "Usage: varnel-sim [options]\n"
@@ -34,11 +42,20 @@ const char kUsage[] =
     "  --alt-address ADDR      second address for altaddress (default 127.0.0.2)\n"
     "  --allow-non-loopback    allow --bind and --alt-address outside 127.0.0.0/8\n"
     "  --verbose               print every datagram received and sent on stderr\n"
+    "  --control               read commands from standard input, one a line, and answer\n"
+    "                          each on standard output with \"ok ...\" or \"error: ...\":\n"
+    "                            fault F     switch to fault F (as --fault) from the next\n"
+    "                                        datagram on\n"
+    "                            pattern P   switch to pattern P (as --pattern)\n"
+    "                            counts      datagrams received, answers and unsolicited\n"
+    "                                        datagrams sent so far\n"
+    "                            quit        end (so does the end of standard input)\n"
     "  --help                  print this text\n"
     "\n"
     "A datagram that is not a valid 15-byte read command is answered with \"E1\\r\\n\".\n"
     "Prints \"varnel-sim listening on ADDR:PORT\" once ready; SIGINT or SIGTERM ends it.\n"
-    "Exit codes: 0 after a signal, 1 when it cannot bind, 2 on bad options.\n";
+    "Exit codes: 0 after a signal, quit or the end of the commands, 1 when it cannot\n"
+    "start (the port is taken), 2 on bad options.\n";
 
 int BadOption(const std::string& message) {
   std::fprintf(stderr, "varnel-sim: %s (see --help)\n", message.c_str());
@@ -72,12 +89,54 @@ bool ParsePort(const std::string& text, uint16_t* port) {
   return true;
 }
 
+void Print(const std::vector<SimulatorControl::Answer>& answers, bool* quit) {
+  for (const SimulatorControl::Answer& answer : answers) {
+    std::printf("%s\n", answer.text.c_str());
+    *quit = *quit || answer.quit;
+  }
+  std::fflush(stdout);
+}
+
+// Waits for SIGINT or SIGTERM and, when `controlled` is set, executes the commands on standard
+// input until "quit" or its end. Returns what ended it.
+std::string ServeUntilEnd(int signalFd, ControllerSimulator* controlled) {
+  std::optional<SimulatorControl> control;
+  if (controlled != nullptr) control.emplace(*controlled);
+  pollfd fds[2] = {{signalFd, POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
+  const nfds_t count = control ? 2 : 1;
+  char buffer[4096];
+  while (true) {
+    if (poll(fds, count, -1) < 0) {
+      if (errno == EINTR) continue;
+      return std::string("poll failure: ") + std::strerror(errno);
+    }
+    if (fds[0].revents & POLLIN) {
+      signalfd_siginfo info{};
+      if (read(signalFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+        return "signal " + std::to_string(info.ssi_signo);
+      }
+    }
+    if (count == 2 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR))) {
+      const ssize_t got = read(STDIN_FILENO, buffer, sizeof buffer);
+      if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+      bool quit = false;
+      if (got <= 0) {
+        Print(control->Finish(), &quit);
+        return quit ? "quit" : "end of input";
+      }
+      Print(control->Feed(std::string_view(buffer, static_cast<size_t>(got))), &quit);
+      if (quit) return "quit";
+    }
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   SimulatorOptions options;
   // A long-running process has no use for the record of past commands.
   options.recordLimit = 0;
+  bool control = false;
 
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -87,6 +146,8 @@ int main(int argc, char** argv) {
       return 0;
     } else if (arg == "--verbose") {
       options.verbose = true;
+    } else if (arg == "--control") {
+      control = true;
     } else if (arg == "--allow-non-loopback") {
       options.allowNonLoopback = true;
     } else if (TakeValue(argc, argv, &i, "--bind", &value)) {
@@ -115,28 +176,32 @@ int main(int argc, char** argv) {
     }
   }
 
-  // Blocked before the serving thread starts so that it inherits the mask and only sigwait()
-  // below ever takes these signals.
+  // Blocked before the serving thread starts so that it inherits the mask and only the
+  // signalfd below ever takes these.
   sigset_t stopSignals;
   sigemptyset(&stopSignals);
   sigaddset(&stopSignals, SIGINT);
   sigaddset(&stopSignals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  const int signalFd = signalfd(-1, &stopSignals, SFD_CLOEXEC);
+  if (signalFd < 0) {
+    std::fprintf(stderr, "varnel-sim: signalfd: %s\n", std::strerror(errno));
+    return kExitCannotStart;
+  }
 
   ControllerSimulator simulator(options);
   std::string error;
   if (!simulator.Start(&error)) {
     std::fprintf(stderr, "varnel-sim: %s\n", error.c_str());
-    return kExitCannotBind;
+    return kExitCannotStart;
   }
   std::printf("varnel-sim listening on %s:%u\n", options.bindAddress.c_str(),
               static_cast<unsigned>(simulator.Port()));
   std::fflush(stdout);
 
-  int received = 0;
-  while (sigwait(&stopSignals, &received) != 0) {
-  }
+  const std::string why = ServeUntilEnd(signalFd, control ? &simulator : nullptr);
   simulator.Stop();
-  if (options.verbose) std::fprintf(stderr, "varnel-sim: stopped by signal %d\n", received);
+  close(signalFd);
+  if (options.verbose) std::fprintf(stderr, "varnel-sim: stopped by %s\n", why.c_str());
   return 0;
 }
