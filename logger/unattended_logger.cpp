@@ -1,5 +1,6 @@
 #include "logger/unattended_logger.h"
 
+#include <QThread>
 #include <algorithm>
 #include <exception>
 #include <limits>
@@ -13,6 +14,9 @@
 #include "net/udp_endpoint.h"
 
 namespace {
+
+constexpr int kStopRetries = 20;
+constexpr unsigned long kStopRetryMs = 250;
 
 std::string DeviceName(const MonitorSettings& s, int64_t device) {
   return std::string(DeviceCode(s.DeviceName)) + FormatDeviceNumber(device);
@@ -153,7 +157,11 @@ void UnattendedLogger::Stop() {
   if (finished_) return;
   timer1_.SetEnabled(false);
   timer2_.SetEnabled(false);
-  if (writer_->Flush()) {
+  // Rows still in memory get a few seconds for the log to become writable again.
+  for (int attempt = 0; !writer_->Flush() && attempt < kStopRetries; ++attempt) {
+    QThread::msleep(kStopRetryMs);
+  }
+  if (writer_->Backlog() == 0) {
     Finish(0);
     return;
   }

@@ -70,6 +70,30 @@ class AppendSession {
     if (got == 1 && last != '\n') Add("\r\n");
   }
 
+  // A file that only ever receives whole rows ends inside one only when an append was cut off
+  // (a kill between a short write and the cut back): those bytes were never a row anyone
+  // counted, so they go.
+  void DropUnfinishedRow() {
+    if (!regular_ || sizeBefore_ == 0) return;
+    char chunk[4096];
+    off_t end = sizeBefore_;
+    while (end > 0) {
+      const off_t start = end > static_cast<off_t>(sizeof chunk) ? end - off_t{sizeof chunk} : 0;
+      const ssize_t got = ::pread(fd_, chunk, static_cast<size_t>(end - start), start);
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) return;  // unreadable: leave the file as it is
+      for (ssize_t i = got - 1; i >= 0; --i) {
+        if (chunk[i] != '\n') continue;
+        if (start + i + 1 == sizeBefore_) return;  // already at a line's end
+        end = start + i + 1;
+        Truncate(end);
+        return;
+      }
+      end = start;
+    }
+    Truncate(0);
+  }
+
   // `whole`: kept for the single write at Finish, so no piece of it reaches the file alone.
   void Add(std::string_view text, bool whole = false) {
     buffer_.append(text);
@@ -105,11 +129,15 @@ class AppendSession {
   }
 
   void CutBack() {
-    if (!regular_) return;
+    if (regular_) Truncate(sizeBefore_);
+  }
+
+  void Truncate(off_t size) {
     int result = 0;
     do {
-      result = ::ftruncate(fd_, sizeBefore_);
+      result = ::ftruncate(fd_, size);
     } while (result != 0 && errno == EINTR);
+    if (result == 0) sizeBefore_ = size;
   }
 
   void Flush() {
@@ -227,7 +255,7 @@ void CsvLog::EndRow() {
 void CsvLog::AppendRows(std::string_view header, bool withHeader, std::string_view rows,
                         bool sync) {
   AppendSession session(fileName_);
-  session.EndUnfinishedRow();
+  session.DropUnfinishedRow();
   if (withHeader || session.Empty()) session.Add(header, true);
   session.Add(rows, true);
   session.Finish(sync);

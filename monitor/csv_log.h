@@ -44,7 +44,8 @@ class CsvLog {
 
   // Whole rows in one write: `header` first when `withHeader` is set or the file is missing or
   // empty, then `rows`. With `sync` the data (and a new file's name) reach stable storage before
-  // it returns. A file ending in an unfinished row gets CR LF first.
+  // it returns. For files written only this way: a file that ends inside a line holds the
+  // remains of an append that was cut off, and they are removed first.
   void AppendRows(std::string_view header, bool withHeader, std::string_view rows, bool sync);
 
   // All of them throw Exception when the file cannot be opened or created

@@ -70,6 +70,24 @@ bool ReplyLengthValid(int32_t n) {
   return (static_cast<int64_t>(n) - 1) % 6 == 0;
 }
 
+bool ReplyWellFormed(std::string_view datagram) {
+  const size_t size = datagram.size();
+  if (size < kFieldPitch + 1 || (size - 1) % kFieldPitch != 0) return false;
+  if (datagram.substr(size - 2) != "\r\n") return false;
+  for (size_t start = 0; start + kFieldPitch <= size - 1; start += kFieldPitch) {
+    const std::string_view field = datagram.substr(start, kFieldWidth);
+    size_t i = field.find_first_not_of(' ');
+    if (i == std::string_view::npos) return false;
+    if (field[i] == '-' || field[i] == '+') ++i;
+    if (i == field.size()) return false;
+    for (; i < field.size(); ++i) {
+      if (field[i] < '0' || field[i] > '9') return false;
+    }
+    if (start + kFieldPitch < size - 1 && datagram[start + kFieldWidth] != ' ') return false;
+  }
+  return true;
+}
+
 int32_t ConvertField(std::string_view field) {
   size_t i = 0;
   while (i < field.size() && field[i] == ' ') ++i;

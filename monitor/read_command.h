@@ -23,6 +23,11 @@ std::string FormatDeviceNumber(int64_t number);
 // Whether a datagram of n bytes can be a reply: (n - 1) mod 6 == 0, signed.
 bool ReplyLengthValid(int32_t n);
 
+// Whether a datagram is a reply exactly as a controller writes one: at least one field of five
+// characters, each blanks, an optional sign and at least one decimal digit; a blank after every
+// field but the last, CR LF after it; nothing else, no NUL.
+bool ReplyWellFormed(std::string_view datagram);
+
 // One field converted to an integer; the conversion's error indication is ignored and the
 // value it produced is returned (see read_command.cpp for the exact rule).
 int32_t ConvertField(std::string_view field);

@@ -222,8 +222,13 @@ void ReadCycle::TakeUnattended(int32_t NumberBytes, const std::string& FromIP, i
   int32_t length = 0;
   parts_.Endpoint.ReadDatagram(ReceiveBuffer, length);
   const auto now = parts_.LocalTime.Elapsed();
-  const ReplyMatcher::Verdict verdict = matcher_.Classify(
-      std::string_view(ReceiveBuffer.data(), static_cast<size_t>(std::max(length, 0))), now);
+  const std::string_view datagram(ReceiveBuffer.data(),
+                                  static_cast<size_t>(std::clamp(length, 0, kReceiveBufferSize)));
+  // Only what a controller writes is an answer: a NUL, a letter or a wrong separator would
+  // give values that nobody read. Such a datagram settles nothing.
+  const ReplyMatcher::Verdict verdict = ReplyWellFormed(datagram)
+                                            ? matcher_.Classify(datagram, now)
+                                            : ReplyMatcher::Verdict::kMalformed;
   if (verdict != ReplyMatcher::Verdict::kTake || !state_.AwaitingReply) {
     const bool sizeMismatch = verdict == ReplyMatcher::Verdict::kMalformed ||
                               (state_.AwaitingReply && NumberBytes != 6 * state_.ChunkCount + 1);

@@ -112,7 +112,7 @@ TEST_F(CsvLogTest, HeaderUpToTheDeviceBoundIsWrittenWholeAndBeyondItRefused) {
 }
 
 // Whole rows go out in one append: the header only when asked or when the file is new or
-// empty, and never glued to an unfinished row.
+// empty, and never glued to a torn one.
 TEST_F(CsvLogTest, AppendRowsAddsHeaderWhenAskedOrFileEmpty) {
   const Values values{1, 65535};
   std::string rows;
@@ -125,9 +125,13 @@ TEST_F(CsvLogTest, AppendRowsAddsHeaderWhenAskedOrFileEmpty) {
   Log().AppendRows(header, false, rows, true);
   Log().AppendRows(header, false, rows, false);
   EXPECT_EQ(Content(), header + rows + rows);
-  Log().AppendValues("2026-12-09,00:00:03", values, false);
+  // The remains of an append cut off by a kill go before the next rows, never into a row.
+  WriteFileText(path_, Content() + "2026-12-09,00:00:03,1,-");
   Log().AppendRows(header, true, rows, true);
-  EXPECT_EQ(Content(), header + rows + rows + "2026-12-09,00:00:03,1,-1\r\n" + header + rows);
+  EXPECT_EQ(Content(), header + rows + rows + header + rows);
+  WriteFileText(path_, "YYYY-MM-DD,HH:MM:");
+  Log().AppendRows(header, false, rows, false);
+  EXPECT_EQ(Content(), header + rows);
 }
 
 // Rows are appended to whatever the file holds; an unfinished row never swallows the next

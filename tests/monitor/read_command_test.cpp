@@ -60,6 +60,24 @@ TEST(ReplyLengthValidTest, OneMoreThanAMultipleOfSixPasses) {
   }
 }
 
+// Only what a controller writes passes: one field per six bytes, decimal, blanks between the
+// fields, CR LF after the last.
+TEST(ReplyWellFormedTest, ExactlyTheControllersLayout) {
+  using namespace std::string_literals;
+  for (const std::string& reply :
+       {"00001\r\n"s, "00001 65535 00300\r\n"s, "   -1 +0012     7\r\n"s}) {
+    EXPECT_TRUE(ReplyWellFormed(reply)) << reply;
+  }
+  for (const std::string& reply :
+       {""s, "\r\n"s, "E1\r\n"s, "0001\r\n"s, "00001\r\r"s, "00001\n\n"s, "00001 00002\n\r"s,
+        "00001,00002\r\n"s, "0000a\r\n"s, "$00FF\r\n"s, "     \r\n"s, "   - \r\n"s, "0 001\r\n"s,
+        "00\0"
+        "01\r\n"s,
+        "00001 00002\r\n "s}) {
+    EXPECT_FALSE(ReplyWellFormed(reply)) << reply;
+  }
+}
+
 TEST(ConvertFieldTest, DecimalOrPrefixedHexWithStopsAndOverflowRules) {
   struct Case {
     std::string field;

@@ -62,12 +62,20 @@ TEST_F(UnattendedCycleTest, AnythingButTheAwaitedAnswerLeavesTheRequestAwaited) 
   EXPECT_EQ(statuses.back(), "Unexpected-UDP-NumberBytes 43Bytes. Abandond.");
   Deliver("E1\r\n");
   EXPECT_EQ(statuses.back(), "Unexpected-UDP-NumberBytes 4Bytes. Abandond.");
+  // The right size is not enough: a NUL, a letter or a wrong separator is no controller's.
+  using namespace std::string_literals;
+  for (const std::string& bytes :
+       {Reply(Sequence(100, 8)).replace(3, 1, "\0"s), Reply(Sequence(100, 8)).replace(9, 1, "x"),
+        Reply(Sequence(100, 8)).replace(5, 1, ",")}) {
+    Deliver(bytes);
+    EXPECT_EQ(statuses.back(), "Unexpected-UDP-NumberBytes 49Bytes. Abandond.");
+  }
   Deliver(Reply(Sequence(100, 8)), "127.0.0.2");
   api.Deliver(Reply(Sequence(100, 8)), "127.0.0.1", 8502);
   QCoreApplication::sendPostedEvents();
   EXPECT_EQ(statuses.back(), "Unexpected-UDP-DataReceived 49Bytes. Abandond.");
   EXPECT_EQ(Flags(), "busy awaiting timer2");
-  EXPECT_EQ(cycle->Stats().Dropped, 4u);
+  EXPECT_EQ(cycle->Stats().Dropped, 7u);
   cycle->Timer2Timer();
   EXPECT_EQ(SentBytes(), (Texts{Request(100, 8), Request(100, 8)}));
   while (cycle->State().CycleBusy) AnswerLast();
