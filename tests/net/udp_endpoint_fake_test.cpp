@@ -145,6 +145,32 @@ TEST_F(EndpointOverFake, NotificationsAfterEndpointDiedTouchNothing) {
   EXPECT_EQ(api.StartupBalance(), 0);
 }
 
+// What is sent is the caller's array as it was when the send began, also when owner code runs
+// before the datagram leaves and rewrites that array: events inside the lookup wait, or the
+// status handler.
+TEST(EndpointSendCopy, OwnerCodeBeforeTheSendDoesNotChangeWhatIsSent) {
+  for (const bool lookup : {true, false}) {
+    SCOPED_TRACE(lookup ? "lookup wait" : "status handler");
+    Rig rig;
+    std::array<char, 64> buffer{};
+    kCommand.copy(buffer.data(), kCommand.size());
+    const auto scribble = [&buffer] { buffer.fill('X'); };
+    if (lookup) {
+      rig.api.SetHostAddress("plc.test", "127.0.0.7");
+      rig.endpoint->SetRemoteHost("plc.test");
+      QMetaObject::invokeMethod(&rig.watchdog, scribble, Qt::QueuedConnection);
+    } else {
+      rig.endpoint->SetRemoteHost("127.0.0.7");
+      rig.endpoint->SetReportLevel(2);
+      rig.endpoint->OnStatus = [&](TUDPEndpoint&, const std::string&) { scribble(); };
+    }
+    rig.endpoint->SendDatagram(buffer, 15);
+    EXPECT_EQ(buffer[0], 'X');  // the owner code did run before the datagram left
+    ASSERT_EQ(rig.api.Sent().size(), 1u);
+    EXPECT_EQ(rig.api.Sent()[0].bytes, kCommand);
+  }
+}
+
 // --- socket set-up and errors ----------------------------------------------------------
 
 TEST(EndpointSetUp, ConstructionSetsDontLingerAndDoesNotBind) {
