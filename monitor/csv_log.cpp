@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string_view>
 #include <utility>
 
@@ -14,20 +15,22 @@
 
 namespace {
 
-// Text is handed to the file in pieces of about this size, so that a header for an absurd
-// device count from the INI file never has to exist in memory as a whole.
-constexpr size_t kWriteChunk = 64 * 1024;
+// Text is handed to the file in pieces of at most this size, so that a header for an absurd
+// device count from the INI file never has to exist in memory as a whole; a row fits one.
+constexpr size_t kWriteChunk = 4096;
 
-bool WriteAll(int fd, const char* data, size_t size) {
+// Writes all of it, adding what did reach the file to *written.
+bool WriteAll(int fd, const char* data, size_t size, off_t* written) {
   while (size > 0) {
-    const ssize_t written = ::write(fd, data, size);
-    if (written < 0) {
+    const ssize_t count = ::write(fd, data, size);
+    if (count < 0) {
       if (errno == EINTR) continue;
       return false;
     }
-    if (written == 0) return false;  // no progress: give up rather than spin
-    data += written;
-    size -= static_cast<size_t>(written);
+    if (count == 0) return false;  // no progress: give up rather than spin
+    data += count;
+    size -= static_cast<size_t>(count);
+    *written += count;
   }
   return true;
 }
@@ -42,12 +45,6 @@ class AppendSession {
       fd_ = ::open(fileName.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     } while (fd_ < 0 && errno == EINTR);
     if (fd_ < 0) throw Exception("ファイル " + fileName + " を作成できません");
-    struct stat info {};
-    if (::fstat(fd_, &info) == 0 && S_ISREG(info.st_mode)) {
-      regular_ = true;
-      sizeBefore_ = info.st_size;
-    }
-    buffer_.reserve(kWriteChunk + 64);
   }
 
   AppendSession(const AppendSession&) = delete;
@@ -59,8 +56,10 @@ class AppendSession {
 
   // A stalled cycle leaves its row without a line end; the next header or stamped row must
   // not continue it. Taken from the file itself, so a file that was replaced, recreated or
-  // written by an earlier run is judged by what it holds.
+  // written by an earlier run is judged by what it holds. Only the start of a row needs the
+  // file's size; the values that continue a row are appended without asking for it.
   void EndUnfinishedRow() {
+    MeasureBefore();
     if (!regular_ || sizeBefore_ == 0) return;
     char last = '\n';
     ssize_t got = 0;
@@ -71,8 +70,15 @@ class AppendSession {
   }
 
   void Add(std::string_view text) {
-    buffer_.append(text);
-    if (buffer_.size() >= kWriteChunk) Flush();
+    while (text.size() > kWriteChunk - used_) {
+      const size_t part = kWriteChunk - used_;
+      std::memcpy(chunk_ + used_, text.data(), part);
+      used_ = kWriteChunk;
+      text.remove_prefix(part);
+      Flush();
+    }
+    std::memcpy(chunk_ + used_, text.data(), text.size());
+    used_ += text.size();
   }
 
   void Finish() {
@@ -83,12 +89,25 @@ class AppendSession {
   }
 
  private:
+  // The file's kind and size before this append wrote to it.
+  void MeasureBefore() {
+    if (measured_) return;
+    measured_ = true;
+    struct stat info {};
+    if (::fstat(fd_, &info) == 0 && S_ISREG(info.st_mode)) {
+      regular_ = true;
+      // Nobody else appends to the log: what this append wrote is all at the end.
+      sizeBefore_ = info.st_size - written_;
+    }
+  }
+
   void Flush() {
-    if (buffer_.empty()) return;
-    if (!WriteAll(fd_, buffer_.data(), buffer_.size())) {
+    if (used_ == 0) return;
+    if (!WriteAll(fd_, chunk_, used_, &written_)) {
       // A full disk must not leave half a row that later rows would continue, and the lost
       // values must reach the operator: cut the file back to where this append began.
-      if (regular_) {
+      MeasureBefore();
+      if (regular_ && written_ > 0) {
         int result = 0;
         do {
           result = ::ftruncate(fd_, sizeBefore_);
@@ -97,7 +116,7 @@ class AppendSession {
       ::close(std::exchange(fd_, -1));
       ThrowWriteError();
     }
-    buffer_.clear();
+    used_ = 0;
   }
 
   [[noreturn]] void ThrowWriteError() const {
@@ -106,9 +125,12 @@ class AppendSession {
 
   const std::string& fileName_;
   int fd_ = -1;
+  bool measured_ = false;
   bool regular_ = false;
   off_t sizeBefore_ = 0;
-  std::string buffer_;
+  off_t written_ = 0;  // bytes of this append that reached the file
+  size_t used_ = 0;
+  char chunk_[kWriteChunk];
 };
 
 }  // namespace
@@ -155,8 +177,9 @@ void CsvLog::AppendValues(const std::string& stamp, std::span<const uint16_t> va
   if (!stamp.empty()) session.EndUnfinishedRow();
   session.Add(stamp);
   for (const uint16_t value : values) {
-    session.Add(",");
-    session.Add(FormatValue(value, unsignedValues));
+    char text[1 + kMaxValueLength] = {','};
+    const char* const end = FormatValueTo(text + 1, value, unsignedValues);
+    session.Add(std::string_view(text, static_cast<size_t>(end - text)));
   }
   session.Finish();
 }

@@ -1,6 +1,7 @@
 #include "monitor/read_command.h"
 
 #include <algorithm>
+#include <charconv>
 
 namespace {
 
@@ -120,6 +121,14 @@ std::vector<uint16_t> ParseReplyValues(std::string_view text) {
   return values;
 }
 
+char* FormatValueTo(char* out, uint16_t slot, bool unsignedValue) {
+  const auto result = unsignedValue
+                          ? std::to_chars(out, out + kMaxValueLength, slot)
+                          : std::to_chars(out, out + kMaxValueLength, static_cast<int16_t>(slot));
+  return result.ptr;
+}
+
 std::string FormatValue(uint16_t slot, bool unsignedValue) {
-  return unsignedValue ? std::to_string(slot) : std::to_string(static_cast<int16_t>(slot));
+  char text[kMaxValueLength];
+  return std::string(text, FormatValueTo(text, slot, unsignedValue));
 }

@@ -34,3 +34,7 @@ std::vector<uint16_t> ParseReplyValues(std::string_view text);
 
 // A 16-bit slot in decimal, as unsigned (0..65535) or as signed 16-bit (-32768..32767).
 std::string FormatValue(uint16_t slot, bool unsignedValue);
+// The same text written to `out`, which has room for kMaxValueLength characters; returns its
+// end. No terminating NUL.
+inline constexpr size_t kMaxValueLength = 6;  // "-32768"
+char* FormatValueTo(char* out, uint16_t slot, bool unsignedValue);
