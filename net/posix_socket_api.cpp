@@ -362,7 +362,12 @@ void PosixSocketApi::AsyncGetHostByName(NotifyWindow& window, std::uint32_t mess
 
 std::uint32_t PosixSocketApi::InetAddr(const char* text) {
   if (text == nullptr) return kInaddrNone;
-  return ::inet_addr(text);
+  // Every send converts the controller's address again; the result depends on the text alone.
+  if (lastInetText_ != text) {
+    lastInetText_ = text;
+    lastInetAddress_ = ::inet_addr(text);
+  }
+  return lastInetAddress_;
 }
 
 int PosixSocketApi::GetLastError() { return lastError_; }

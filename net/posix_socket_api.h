@@ -3,6 +3,7 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <string>
 
 #include "net/socket_api.h"
 
@@ -60,4 +61,6 @@ class PosixSocketApi : public SocketApi {
   int lastError_ = 0;
   std::set<SocketHandle> open_;
   std::map<SocketHandle, std::unique_ptr<Watch>> watches_;
+  std::string lastInetText_;
+  std::uint32_t lastInetAddress_ = kInaddrNone;
 };

@@ -2,7 +2,6 @@
 
 #include <QtEndian>
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -19,12 +18,20 @@ const char* const kInvalidBuffer = "Invalid buffer";
 const char* const kLookupCanceled = "Host Lookup Canceled";
 const char* const kNullRemoteAddress = "Null Remote Address";
 
+// "%d.%d.%d.%d" of the address's bytes, once per datagram and per send: without printf.
 std::string DottedText(std::uint32_t networkOrderAddress) {
   unsigned char bytes[4];
   std::memcpy(bytes, &networkOrderAddress, sizeof bytes);
   char text[16];
-  std::snprintf(text, sizeof text, "%d.%d.%d.%d", bytes[0], bytes[1], bytes[2], bytes[3]);
-  return text;
+  char* out = text;
+  for (int i = 0; i < 4; ++i) {
+    if (i > 0) *out++ = '.';
+    const unsigned value = bytes[i];
+    if (value >= 100) *out++ = static_cast<char>('0' + value / 100);
+    if (value >= 10) *out++ = static_cast<char>('0' + value / 10 % 10);
+    *out++ = static_cast<char>('0' + value % 10);
+  }
+  return std::string(text, out);
 }
 
 }  // namespace

@@ -29,6 +29,21 @@ TEST(PosixErrorNumbers, ErrnoValuesMapToClassicNumbers) {
   }
 }
 
+// Each conversion answers for its own text, also right after another text or the same one.
+TEST(PosixAddressText, EachTextConvertsToItsOwnAddress) {
+  PosixSocketApi api;
+  const std::pair<const char*, std::uint32_t> table[] = {{"127.0.0.1", qToBigEndian(0x7F000001u)},
+                                                         {"127.0.0.1", qToBigEndian(0x7F000001u)},
+                                                         {"10.0.0.2", qToBigEndian(0x0A000002u)},
+                                                         {"127.1", qToBigEndian(0x7F000001u)},
+                                                         {"plc.test", kInaddrNone},
+                                                         {"255.255.255.255", kInaddrNone},
+                                                         {"0.0.0.0", 0},
+                                                         {"127.0.0.1", qToBigEndian(0x7F000001u)}};
+  for (const auto& [text, address] : table) EXPECT_EQ(api.InetAddr(text), address) << text;
+  EXPECT_EQ(api.InetAddr(nullptr), kInaddrNone);
+}
+
 class PosixApi : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_EQ(api.Startup(kWinsockVersion), 0); }

@@ -305,4 +305,20 @@ TEST_F(EndpointOverFake, ErrorOfReceiveHandlerReachesReporterAndReceivingGoesOn)
   EXPECT_EQ(senders, (Texts{"127.0.0.5:8501", "127.0.0.6:8502"}));
 }
 
+// FromIP is the sender's dotted address with every byte in plain decimal; it names the sender
+// the read cycle compares with the controller's address.
+TEST_F(EndpointOverFake, FromIPIsTheSendersDottedAddress) {
+  Texts senders;
+  endpoint->OnDataReceived = [&](TUDPEndpoint&, std::int32_t, const std::string& ip,
+                                 std::int32_t port) {
+    senders.push_back(ip + ":" + std::to_string(port));
+  };
+  const Texts addresses = {"0.0.0.0", "1.2.3.4", "10.20.99.100", "127.0.0.1", "255.254.199.9"};
+  for (const std::string& address : addresses) api.Deliver("x", address, 65535);
+  DispatchPosted();
+  Texts expected;
+  for (const std::string& address : addresses) expected.push_back(address + ":65535");
+  EXPECT_EQ(senders, expected);
+}
+
 }  // namespace
