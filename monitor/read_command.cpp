@@ -115,8 +115,15 @@ std::vector<uint16_t> ParseReplyValues(std::string_view text) {
   values.reserve(count);
   // Field k ends at 6k + 5 <= 6 * count <= text.size(), so every field lies inside the text.
   for (size_t k = 0; k < count; ++k) {
-    values.push_back(
-        static_cast<uint16_t>(ConvertField(text.substr(k * kFieldPitch, kFieldWidth))));
+    const std::string_view field = text.substr(k * kFieldPitch, kFieldWidth);
+    // A controller's field is five decimal digits, which convert to their plain value (no
+    // sign, prefix or overflow to consider); anything else takes the whole rule.
+    uint32_t digits = 0;
+    size_t i = 0;
+    for (; i < kFieldWidth && field[i] >= '0' && field[i] <= '9'; ++i) {
+      digits = digits * 10 + static_cast<uint32_t>(field[i] - '0');
+    }
+    values.push_back(static_cast<uint16_t>(i == kFieldWidth ? digits : ConvertField(field)));
   }
   return values;
 }
