@@ -161,10 +161,10 @@ void CsvLog::WriteHeaderRow(uint8_t deviceName, int32_t deviceStart, int32_t dev
   if (code != nullptr && deviceNum > 0) {
     // 64-bit: DeviceStart + DeviceNum from the INI file may lie beyond the 32-bit range.
     const int64_t end = int64_t{deviceStart} + deviceNum;
+    char column[3 + kMaxDeviceNumberLength] = {',', code[0], code[1]};
     for (int64_t device = deviceStart; device < end; ++device) {
-      session.Add(",");
-      session.Add(code);
-      session.Add(FormatDeviceNumber(device));
+      const char* const columnEnd = FormatDeviceNumberTo(column + 3, device);
+      session.Add(std::string_view(column, static_cast<size_t>(columnEnd - column)));
     }
   }
   session.Add("\r\n");

@@ -40,14 +40,22 @@ const char* DeviceCode(uint8_t kind) {
   }
 }
 
-std::string FormatDeviceNumber(int64_t number) {
+char* FormatDeviceNumberTo(char* out, int64_t number) {
   // Unsigned negation keeps INT64_MIN defined.
   const uint64_t magnitude =
       number < 0 ? uint64_t{0} - static_cast<uint64_t>(number) : static_cast<uint64_t>(number);
-  std::string digits = std::to_string(magnitude);
-  if (digits.size() < kFieldWidth) digits.insert(0, kFieldWidth - digits.size(), '0');
-  if (number < 0) digits.insert(0, 1, '-');
-  return digits;
+  char digits[20];
+  char* const end = std::to_chars(digits, digits + sizeof digits, magnitude).ptr;
+  if (number < 0) *out++ = '-';
+  for (auto length = static_cast<size_t>(end - digits); length < kFieldWidth; ++length) {
+    *out++ = '0';
+  }
+  return std::copy(digits, end, out);
+}
+
+std::string FormatDeviceNumber(int64_t number) {
+  char text[kMaxDeviceNumberLength];
+  return std::string(text, FormatDeviceNumberTo(text, number));
 }
 
 ReadCommand BuildReadCommand(uint8_t kind, int32_t first, int32_t count) {
@@ -57,10 +65,14 @@ ReadCommand BuildReadCommand(uint8_t kind, int32_t first, int32_t count) {
   const char* code = DeviceCode(kind);
   out = std::copy_n(code != nullptr ? code : "  ", 2, out);
   // The number field keeps only the first five characters: 123456 -> "12345", -5 -> "-0000".
-  out = std::copy_n(FormatDeviceNumber(first).begin(), kFieldWidth, out);
+  char number[kMaxDeviceNumberLength];
+  FormatDeviceNumberTo(number, first);
+  out = std::copy_n(number, kFieldWidth, out);
   *out++ = ' ';
   // One character of the count as printed: '8' for 8, '1' for 12, '-' for a negative count.
-  *out++ = std::to_string(count).front();
+  char countText[12];
+  std::to_chars(countText, countText + sizeof countText, count);
+  *out++ = countText[0];
   *out++ = '\r';
   *out = '\n';
   return command;
