@@ -8,7 +8,8 @@
 // cycle: everything a client does per reply, the kernel's loopback path and the client's
 // wake-up included, measured outside the client. Also: CPU per cycle (cycle start to row end)
 // and CPU while idle between cycles of the client's thread, peak resident memory of each
-// process (the product's includes the responder's thread). Prints figures, asserts nothing.
+// process. The responder runs as a process of its own, as a controller is never inside the
+// program it answers. Prints figures, asserts nothing.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -33,6 +34,7 @@
 #include "app/handler_guard.h"
 #include "app/monitor_settings.h"
 #include "bench/bench_support.h"
+#include "bench/responder_process.h"
 #include "bench/stamping_responder.h"
 #include "monitor/clock.h"
 #include "monitor/csv_log.h"
@@ -218,7 +220,8 @@ int main(int argc, char** argv) {
     PrintUsage();
     return 2;
   }
-  StampingResponder responder;
+  // Forked before Qt starts any thread.
+  ResponderProcess responder;
   std::string error;
   if (!responder.Start(&error)) {
     std::fprintf(stderr, "varnel-cadence-bench: responder: %s\n", error.c_str());
@@ -317,7 +320,11 @@ int main(int argc, char** argv) {
   timer2.SetEnabled(false);
 
   const std::string floorLine = AwaitFloor(floorPid, floorOutput, boundMs);
-  responder.Stop();
+  std::vector<StampingResponder::Exchange> exchanges;
+  if (!responder.Finish(&exchanges, &error)) {
+    std::fprintf(stderr, "varnel-cadence-bench: %s\n", error.c_str());
+    return 1;
+  }
   if (timedOut || probe.errors > 0) {
     std::fprintf(stderr, "varnel-cadence-bench: the product did not log %d rows in time\n",
                  probe.target);
@@ -329,7 +336,7 @@ int main(int argc, char** argv) {
   }
 
   ClientFigures product;
-  CollectTurnarounds(responder.Exchanges(), productPort, options.warmup, &product);
+  CollectTurnarounds(exchanges, productPort, options.warmup, &product);
   product.cpuPerCycleUs = static_cast<double>(probe.busyCpu) / 1000.0 / options.cycles;
   product.idleCpuPercent =
       probe.idleWall > 0 ? 100.0 * static_cast<double>(probe.idleCpu) / probe.idleWall : 0;
@@ -337,10 +344,10 @@ int main(int argc, char** argv) {
 
   ClientFigures floor;
   uint16_t floorPort = 0;
-  for (const StampingResponder::Exchange& e : responder.Exchanges()) {
+  for (const StampingResponder::Exchange& e : exchanges) {
     if (e.fromPort != productPort) floorPort = e.fromPort;
   }
-  CollectTurnarounds(responder.Exchanges(), floorPort, options.warmup, &floor);
+  CollectTurnarounds(exchanges, floorPort, options.warmup, &floor);
   floor.cpuPerCycleUs =
       static_cast<double>(FieldOf(floorLine, "floor_busy_cpu_ns")) / 1000.0 / options.cycles;
   const double floorIdleWall = static_cast<double>(FieldOf(floorLine, "floor_idle_wall_ns"));
