@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QEvent>
 #include <QHostAddress>
 #include <QHostInfo>
 #include <QPointer>
@@ -22,7 +23,31 @@
 // activation that a receive inside a nested dispatch has made stale; the datagram is held,
 // announced once, until the next RecvFrom hands it out.
 struct PosixSocketApi::Watch {
-  std::unique_ptr<QSocketNotifier> notifier;
+  // Hands its activation to the layer itself rather than through a signal: it comes once per
+  // datagram and is the whole of the notification's route.
+  class Notifier final : public QSocketNotifier {
+   public:
+    Notifier(PosixSocketApi& api, Watch& watch, SocketHandle handle)
+        : QSocketNotifier(static_cast<qintptr>(handle), QSocketNotifier::Read),
+          api_(api),
+          watch_(watch),
+          handle_(handle) {}
+
+   protected:
+    bool event(QEvent* event) override {
+      if (event->type() != QEvent::SockAct) return QSocketNotifier::event(event);
+      // The layer may delete this notifier meanwhile; nothing of it is touched afterwards.
+      api_.Activated(handle_, watch_);
+      return true;
+    }
+
+   private:
+    PosixSocketApi& api_;
+    Watch& watch_;
+    SocketHandle handle_;
+  };
+
+  std::unique_ptr<Notifier> notifier;
   QPointer<NotifyWindow> window;  // null while notifications are stopped
   std::uint32_t message = 0;
 
@@ -310,11 +335,7 @@ int PosixSocketApi::AsyncSelect(SocketHandle handle, NotifyWindow& window, std::
   }
   if (!watch) {
     watch = std::make_unique<Watch>();
-    watch->notifier =
-        std::make_unique<QSocketNotifier>(static_cast<qintptr>(handle), QSocketNotifier::Read);
-    Watch* const target = watch.get();
-    QObject::connect(target->notifier.get(), &QSocketNotifier::activated, target->notifier.get(),
-                     [this, target, handle] { Activated(handle, *target); });
+    watch->notifier = std::make_unique<Watch::Notifier>(*this, *watch, handle);
   }
   watch->window = &window;
   watch->message = message;
