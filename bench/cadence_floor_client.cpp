@@ -4,8 +4,8 @@
 // the log, sendto of the next request. It runs as a process of its own so that its CPU and
 // memory are its own; the turnarounds are stamped by the benchmark's responder.
 //
-// Prints one line: floor_cycles=N floor_busy_cpu_ns=... floor_idle_cpu_ns=...
-// floor_idle_wall_ns=... floor_peak_rss_kib=...
+// Prints one line: floor_cycles=N floor_busy_cpu_ns=... floor_cycle_cpu_median_ns=...
+// floor_idle_cpu_ns=... floor_idle_wall_ns=... floor_peak_rss_kib=...
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -101,6 +101,7 @@ int main(int argc, char** argv) {
 
   std::array<char, 2048> reply{};
   int64_t busyCpu = 0;
+  std::vector<double> cycleCpu;
   int64_t idleCpu = 0;
   int64_t idleWall = 0;
   int64_t lastEndCpu = 0;
@@ -129,12 +130,16 @@ int main(int argc, char** argv) {
     }
     lastEndCpu = ThreadCpuNs();
     lastEndWall = MonotonicNs();
-    if (measured) busyCpu += lastEndCpu - startCpu;
+    if (measured) {
+      busyCpu += lastEndCpu - startCpu;
+      cycleCpu.push_back(static_cast<double>(lastEndCpu - startCpu));
+    }
   }
   std::printf(
-      "floor_cycles=%d floor_busy_cpu_ns=%lld floor_idle_cpu_ns=%lld floor_idle_wall_ns=%lld "
-      "floor_peak_rss_kib=%ld\n",
-      options.cycles, static_cast<long long>(busyCpu), static_cast<long long>(idleCpu),
+      "floor_cycles=%d floor_busy_cpu_ns=%lld floor_cycle_cpu_median_ns=%lld "
+      "floor_idle_cpu_ns=%lld floor_idle_wall_ns=%lld floor_peak_rss_kib=%ld\n",
+      options.cycles, static_cast<long long>(busyCpu),
+      static_cast<long long>(Summarize(cycleCpu).median), static_cast<long long>(idleCpu),
       static_cast<long long>(idleWall), PeakRssKib());
   ::close(fd);
   return 0;
