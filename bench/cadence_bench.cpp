@@ -34,15 +34,11 @@
 
 #include "app/handler_guard.h"
 #include "app/monitor_settings.h"
+#include "bench/bench_monitor.h"
 #include "bench/bench_support.h"
 #include "bench/responder_process.h"
 #include "bench/stamping_responder.h"
-#include "monitor/clock.h"
-#include "monitor/csv_log.h"
 #include "monitor/read_cycle.h"
-#include "monitor/timer.h"
-#include "net/posix_socket_api.h"
-#include "net/udp_endpoint.h"
 
 extern char** environ;
 
@@ -261,40 +257,18 @@ int main(int argc, char** argv) {
   settings.DeviceStart = 0;
   settings.DeviceNum = kDeviceNum;
 
-  // Loaded the way the main window loads it.
-  PosixSocketApi sockets;
-  TUDPEndpoint endpoint(sockets);
-  endpoint.LoadStoredProperties();
-  ReadCycle* cyclePtr = nullptr;
-  endpoint.OnDataReceived = [&](TUDPEndpoint&, int32_t numberBytes, const std::string& fromIP,
-                                int32_t port) {
-    cyclePtr->UDPEndpoint1DataReceived(numberBytes, fromIP, port);
-    if (probe.inCycle && !cyclePtr->State().CycleBusy) probe.RowEnds();
-  };
-  endpoint.OnInvalidHost = [](bool&) {};
-  endpoint.OnStreamInvalid = [](bool&, std::iostream*) {};
-  endpoint.OnBufferInvalid = [](bool&, std::span<char>, int32_t&) {};
-  endpoint.BindLocal();
-  const uint16_t productPort = endpoint.BoundPort();
-
-  TTimer timer1;
-  TTimer timer2;
-  TTimer timer3;
-  CsvLog log(productFile);
-  SystemClock clock;
-  ReadCycle cycle(ReadCycle::Parts{settings, endpoint, timer1, timer2, timer3, log, clock,
-                                   [&probe](const std::string& text) {
-                                     if (text == "UDP-Unresponced. Retrying.") ++probe.retries;
-                                     if (text.rfind("Unexpected", 0) == 0) ++probe.unexpected;
-                                   },
-                                   &HandlerGuard::DispatchPass});
-  cyclePtr = &cycle;
-  timer1.OnTimer = [&] {
-    if (!cycle.State().CycleBusy) probe.CycleStarts();
-    cycle.Timer1Timer();
-  };
-  timer2.OnTimer = [&] { cycle.Timer2Timer(); };
-  timer3.OnTimer = [&] { cycle.Timer3Timer(); };
+  // The monitor's core as the main window puts it together.
+  BenchMonitor monitor(settings, productFile,
+                       {[&probe] { probe.CycleStarts(); },
+                        [&probe] {
+                          if (probe.inCycle) probe.RowEnds();
+                        },
+                        [&probe](const std::string& text) {
+                          if (text == "UDP-Unresponced. Retrying.") ++probe.retries;
+                          if (text.rfind("Unexpected", 0) == 0) ++probe.unexpected;
+                        }});
+  ReadCycle& cycle = monitor.Cycle();
+  const uint16_t productPort = monitor.Endpoint().BoundPort();
 
   const int64_t productStartNs = MonotonicNs() + kFirstCycleDelayNs;
   int floorOutput = -1;
@@ -322,8 +296,8 @@ int main(int argc, char** argv) {
     loop.quit();
   });
   loop.exec();
-  timer1.SetEnabled(false);
-  timer2.SetEnabled(false);
+  monitor.Timer1().SetEnabled(false);
+  monitor.Timer2().SetEnabled(false);
 
   const std::string floorLine = AwaitFloor(floorPid, floorOutput, boundMs);
   std::vector<StampingResponder::Exchange> exchanges;

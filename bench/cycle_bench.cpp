@@ -31,14 +31,10 @@
 
 #include "app/handler_guard.h"
 #include "app/monitor_settings.h"
+#include "bench/bench_monitor.h"
 #include "bench/bench_support.h"
 #include "bench/plain_reply_append.h"
-#include "monitor/clock.h"
-#include "monitor/csv_log.h"
 #include "monitor/read_cycle.h"
-#include "monitor/timer.h"
-#include "net/posix_socket_api.h"
-#include "net/udp_endpoint.h"
 #include "tools/sim/controller_simulator.h"
 
 namespace {
@@ -269,43 +265,17 @@ int main(int argc, char** argv) {
   settings.Unsigned = 0;
 
   // Loaded the way the main window loads it.
-  PosixSocketApi sockets;
-  TUDPEndpoint endpoint(sockets);
-  endpoint.SetRemotePort(0);
-  endpoint.SetLocalPort(0);
-  endpoint.SetReportLevel(1);
-  ReadCycle* cyclePtr = nullptr;
-  endpoint.OnDataReceived = [&](TUDPEndpoint&, int32_t numberBytes, const std::string& fromIP,
-                                int32_t port) {
-    cyclePtr->UDPEndpoint1DataReceived(numberBytes, fromIP, port);
-    if (!cyclePtr->State().CycleBusy) probe.RowEnded();
-  };
-  endpoint.OnInvalidHost = [](bool&) {};
-  endpoint.OnStreamInvalid = [](bool&, std::iostream*) {};
-  endpoint.OnBufferInvalid = [](bool&, std::span<char>, int32_t&) {};
-  endpoint.BindLocal();
-
-  TTimer timer1;
-  TTimer timer2;
-  TTimer timer3;
-  CsvLog log(productFile);
-  SystemClock clock;
-  ReadCycle cycle(ReadCycle::Parts{settings, endpoint, timer1, timer2, timer3, log, clock,
-                                   [&probe](const std::string& text) {
-                                     if (text == "UDP-Unresponced. Retrying.") ++probe.retries;
-                                     if (text.rfind("Unexpected", 0) == 0) ++probe.unexpected;
-                                   },
-                                   &HandlerGuard::DispatchPass});
-  cyclePtr = &cycle;
-  timer1.OnTimer = [&] {
-    if (!cycle.State().CycleBusy) {
-      probe.CloseIdleSpan();
-      ++probe.cyclesStarted;
-    }
-    cycle.Timer1Timer();
-  };
-  timer2.OnTimer = [&] { cycle.Timer2Timer(); };
-  timer3.OnTimer = [&] { cycle.Timer3Timer(); };
+  BenchMonitor monitor(settings, productFile,
+                       {[&probe] {
+                          probe.CloseIdleSpan();
+                          ++probe.cyclesStarted;
+                        },
+                        [&probe] { probe.RowEnded(); },
+                        [&probe](const std::string& text) {
+                          if (text == "UDP-Unresponced. Retrying.") ++probe.retries;
+                          if (text.rfind("Unexpected", 0) == 0) ++probe.unexpected;
+                        }});
+  ReadCycle& cycle = monitor.Cycle();
 
   RawExchange floor(simulator.Port(), floorFile);
   if (!floor.Open()) {
@@ -400,7 +370,7 @@ int main(int argc, char** argv) {
   const auto idleWallEnd = SteadyClock::now();
   probe.measuringIdle = false;
   cycle.StopWait();
-  timer1.SetEnabled(false);
+  monitor.Timer1().SetEnabled(false);
   const int monitoringRows = probe.rowsEnded - rowsBeforeIdle;
 
   const double idleWallNs = std::chrono::duration<double, std::nano>(probe.idleWall).count();
