@@ -7,7 +7,6 @@
 // Prints a table and one machine-readable line. Nothing is asserted: these are figures.
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/resource.h>
@@ -22,24 +21,20 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
-#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "app/handler_guard.h"
 #include "app/monitor_settings.h"
-#include "monitor/clock.h"
-#include "monitor/csv_log.h"
+#include "bench/bench_monitor.h"
+#include "bench/bench_support.h"
+#include "bench/plain_reply_append.h"
 #include "monitor/read_cycle.h"
-#include "monitor/timer.h"
-#include "net/posix_socket_api.h"
-#include "net/udp_endpoint.h"
 #include "tools/sim/controller_simulator.h"
 
 namespace {
@@ -95,12 +90,6 @@ double Micros(SteadyClock::duration d) {
   return std::chrono::duration<double, std::micro>(d).count();
 }
 
-int64_t ThreadCpuNs() {
-  timespec ts{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-  return int64_t{ts.tv_sec} * 1000000000 + ts.tv_nsec;
-}
-
 int64_t ProcessCpuNs() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
@@ -108,33 +97,6 @@ int64_t ProcessCpuNs() {
     return int64_t{tv.tv_sec} * 1000000000 + tv.tv_usec * 1000;
   };
   return ns(usage.ru_utime) + ns(usage.ru_stime);
-}
-
-long PeakRssKib() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_maxrss;  // KiB on Linux
-}
-
-struct Summary {
-  double median = 0;
-  double p99 = 0;
-  double min = 0;
-  double max = 0;
-};
-
-Summary Summarize(std::vector<double> values) {
-  Summary s;
-  if (values.empty()) return s;
-  std::sort(values.begin(), values.end());
-  const size_t n = values.size();
-  s.median = n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-  // Nearest rank.
-  const size_t rank = static_cast<size_t>(std::ceil(0.99 * static_cast<double>(n)));
-  s.p99 = values[std::clamp<size_t>(rank, 1, n) - 1];
-  s.min = values.front();
-  s.max = values.back();
-  return s;
 }
 
 size_t CountLines(const std::string& fileName) {
@@ -207,28 +169,7 @@ class RawExchange {
   };
 
   void AppendReply(size_t length, bool first, bool last) {
-    char text[1024];
-    size_t used = 0;
-    if (first) {
-      const time_t now = std::time(nullptr);
-      tm local{};
-      localtime_r(&now, &local);
-      used += std::strftime(text, sizeof text, "%Y-%m-%d,%H:%M:%S", &local);
-    }
-    for (size_t offset = 0; offset + 6 <= length; offset += 6) {
-      int value = 0;
-      for (size_t i = offset; i < offset + 5; ++i) value = value * 10 + (buffer_[i] - '0');
-      used += static_cast<size_t>(
-          std::snprintf(text + used, sizeof text - used, ",%d", static_cast<int16_t>(value)));
-    }
-    if (last) {
-      text[used++] = '\r';
-      text[used++] = '\n';
-    }
-    const int file = ::open(fileName_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (file < 0) return;
-    if (::write(file, text, used) < 0) std::perror("floor write");
-    ::close(file);
+    AppendReplyPlainly(fileName_.c_str(), buffer_.data(), length, first, last);
   }
 
   std::string fileName_;
@@ -279,18 +220,6 @@ void PrintRow(const char* name, const Summary& s) {
   std::printf("  %-34s %10.1f %10.1f %10.1f %10.1f\n", name, s.median, s.p99, s.min, s.max);
 }
 
-std::string CpuModel() {
-  std::ifstream in("/proc/cpuinfo");
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.rfind("model name", 0) == 0) {
-      const size_t colon = line.find(':');
-      if (colon != std::string::npos) return line.substr(colon + 2);
-    }
-  }
-  return "unknown";
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -336,43 +265,17 @@ int main(int argc, char** argv) {
   settings.Unsigned = 0;
 
   // Loaded the way the main window loads it.
-  PosixSocketApi sockets;
-  TUDPEndpoint endpoint(sockets);
-  endpoint.SetRemotePort(0);
-  endpoint.SetLocalPort(0);
-  endpoint.SetReportLevel(1);
-  ReadCycle* cyclePtr = nullptr;
-  endpoint.OnDataReceived = [&](TUDPEndpoint&, int32_t numberBytes, const std::string& fromIP,
-                                int32_t port) {
-    cyclePtr->UDPEndpoint1DataReceived(numberBytes, fromIP, port);
-    if (!cyclePtr->State().CycleBusy) probe.RowEnded();
-  };
-  endpoint.OnInvalidHost = [](bool&) {};
-  endpoint.OnStreamInvalid = [](bool&, std::iostream*) {};
-  endpoint.OnBufferInvalid = [](bool&, std::span<char>, int32_t&) {};
-  endpoint.BindLocal();
-
-  TTimer timer1;
-  TTimer timer2;
-  TTimer timer3;
-  CsvLog log(productFile);
-  SystemClock clock;
-  ReadCycle cycle(ReadCycle::Parts{settings, endpoint, timer1, timer2, timer3, &log, clock,
-                                   [&probe](const std::string& text) {
-                                     if (text == "UDP-Unresponced. Retrying.") ++probe.retries;
-                                     if (text.rfind("Unexpected", 0) == 0) ++probe.unexpected;
-                                   },
-                                   &HandlerGuard::DispatchPass});
-  cyclePtr = &cycle;
-  timer1.OnTimer = [&] {
-    if (!cycle.State().CycleBusy) {
-      probe.CloseIdleSpan();
-      ++probe.cyclesStarted;
-    }
-    cycle.Timer1Timer();
-  };
-  timer2.OnTimer = [&] { cycle.Timer2Timer(); };
-  timer3.OnTimer = [&] { cycle.Timer3Timer(); };
+  BenchMonitor monitor(settings, productFile,
+                       {[&probe] {
+                          probe.CloseIdleSpan();
+                          ++probe.cyclesStarted;
+                        },
+                        [&probe] { probe.RowEnded(); },
+                        [&probe](const std::string& text) {
+                          if (text == "UDP-Unresponced. Retrying.") ++probe.retries;
+                          if (text.rfind("Unexpected", 0) == 0) ++probe.unexpected;
+                        }});
+  ReadCycle& cycle = monitor.Cycle();
 
   RawExchange floor(simulator.Port(), floorFile);
   if (!floor.Open()) {
@@ -467,7 +370,7 @@ int main(int argc, char** argv) {
   const auto idleWallEnd = SteadyClock::now();
   probe.measuringIdle = false;
   cycle.StopWait();
-  timer1.SetEnabled(false);
+  monitor.Timer1().SetEnabled(false);
   const int monitoringRows = probe.rowsEnded - rowsBeforeIdle;
 
   const double idleWallNs = std::chrono::duration<double, std::nano>(probe.idleWall).count();
@@ -486,7 +389,7 @@ int main(int argc, char** argv) {
   const long peakRss = PeakRssKib();
 
   std::printf("varnel-bench\n");
-  std::printf("  machine: %ld cpus, %s\n", sysconf(_SC_NPROCESSORS_ONLN), CpuModel().c_str());
+  std::printf("  machine: %s\n", MachineText().c_str());
   std::printf("  event dispatcher: %s\n",
               QAbstractEventDispatcher::instance()->metaObject()->className());
   std::printf("  cycle: %d registers in %zu requests, simulator on 127.0.0.1:%u\n", kDeviceNum,

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string_view>
 #include <utility>
 
@@ -14,20 +15,22 @@
 
 namespace {
 
-// Text is handed to the file in pieces of about this size, so that a header for an absurd
-// device count from the INI file never has to exist in memory as a whole.
-constexpr size_t kWriteChunk = 64 * 1024;
+// Text is handed to the file in pieces of at most this size, so that a header for an absurd
+// device count from the INI file never has to exist in memory as a whole; a row fits one.
+constexpr size_t kWriteChunk = 4096;
 
-bool WriteAll(int fd, const char* data, size_t size) {
+// Writes all of it, adding what did reach the file to *written.
+bool WriteAll(int fd, const char* data, size_t size, off_t* written) {
   while (size > 0) {
-    const ssize_t written = ::write(fd, data, size);
-    if (written < 0) {
+    const ssize_t count = ::write(fd, data, size);
+    if (count < 0) {
       if (errno == EINTR) continue;
       return false;
     }
-    if (written == 0) return false;  // no progress: give up rather than spin
-    data += written;
-    size -= static_cast<size_t>(written);
+    if (count == 0) return false;  // no progress: give up rather than spin
+    data += count;
+    size -= static_cast<size_t>(count);
+    *written += count;
   }
   return true;
 }
@@ -42,12 +45,6 @@ class AppendSession {
       fd_ = ::open(fileName.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     } while (fd_ < 0 && errno == EINTR);
     if (fd_ < 0) throw Exception("ファイル " + fileName + " を作成できません");
-    struct stat info {};
-    if (::fstat(fd_, &info) == 0 && S_ISREG(info.st_mode)) {
-      regular_ = true;
-      sizeBefore_ = info.st_size;
-    }
-    buffer_.reserve(kWriteChunk + 64);
   }
 
   AppendSession(const AppendSession&) = delete;
@@ -59,8 +56,10 @@ class AppendSession {
 
   // A stalled cycle leaves its row without a line end; the next header or stamped row must
   // not continue it. Taken from the file itself, so a file that was replaced, recreated or
-  // written by an earlier run is judged by what it holds.
+  // written by an earlier run is judged by what it holds. Only the start of a row needs the
+  // file's size; the values that continue a row are appended without asking for it.
   void EndUnfinishedRow() {
+    MeasureBefore();
     if (!regular_ || sizeBefore_ == 0) return;
     char last = '\n';
     ssize_t got = 0;
@@ -70,10 +69,23 @@ class AppendSession {
     if (got == 1 && last != '\n') Add("\r\n");
   }
 
+  void Add(std::string_view text) {
+    while (text.size() > kWriteChunk - used_) {
+      const size_t part = kWriteChunk - used_;
+      std::memcpy(chunk_ + used_, text.data(), part);
+      used_ = kWriteChunk;
+      text.remove_prefix(part);
+      Flush();
+    }
+    std::memcpy(chunk_ + used_, text.data(), text.size());
+    used_ += text.size();
+  }
+
   // A file that only ever receives whole rows ends inside one only when an append was cut off
   // (a kill between a short write and the cut back): those bytes were never a row anyone
   // counted, so they go.
   void DropUnfinishedRow() {
+    MeasureBefore();
     if (!regular_ || sizeBefore_ == 0) return;
     char chunk[4096];
     off_t end = sizeBefore_;
@@ -85,8 +97,7 @@ class AppendSession {
       for (ssize_t i = got - 1; i >= 0; --i) {
         if (chunk[i] != '\n') continue;
         if (start + i + 1 == sizeBefore_) return;  // already at a line's end
-        end = start + i + 1;
-        Truncate(end);
+        Truncate(start + i + 1);
         return;
       }
       end = start;
@@ -94,13 +105,16 @@ class AppendSession {
     Truncate(0);
   }
 
-  // `whole`: kept for the single write at Finish, so no piece of it reaches the file alone.
-  void Add(std::string_view text, bool whole = false) {
-    buffer_.append(text);
-    if (!whole && buffer_.size() >= kWriteChunk) Flush();
+  bool Empty() {
+    MeasureBefore();
+    return sizeBefore_ == 0;
   }
 
-  bool Empty() const { return sizeBefore_ == 0; }
+  // In one write of its own, so that no part of it reaches the file alone.
+  void AddWhole(std::string_view text) {
+    Flush();
+    if (!WriteAll(fd_, text.data(), text.size(), &written_)) FailWrite();
+  }
 
   void Finish(bool sync = false) {
     Flush();
@@ -111,13 +125,38 @@ class AppendSession {
   }
 
  private:
+  // The file's kind and size before this append wrote to it.
+  void MeasureBefore() {
+    if (measured_) return;
+    measured_ = true;
+    struct stat info {};
+    if (::fstat(fd_, &info) == 0 && S_ISREG(info.st_mode)) {
+      regular_ = true;
+      // Nobody else appends to the log: what this append wrote is all at the end.
+      sizeBefore_ = info.st_size - written_;
+    }
+  }
+
+  void Flush() {
+    if (used_ == 0) return;
+    if (!WriteAll(fd_, chunk_, used_, &written_)) FailWrite();
+    used_ = 0;
+  }
+
+  // A full disk must not leave half a row that later rows would continue, and the lost values
+  // must reach the operator: cut the file back to where this append began.
+  [[noreturn]] void FailWrite() {
+    MeasureBefore();
+    if (regular_ && written_ > 0) Truncate(sizeBefore_);
+    ::close(std::exchange(fd_, -1));
+    ThrowWriteError();
+  }
+
   // The data first, then, for a file that was new or empty, its directory entry, so that a
   // power cut cannot take the file's name away from rows already counted as written.
   void Sync() {
-    if (::fdatasync(fd_) != 0) {
-      CutBack();
-      ThrowWriteError();
-    }
+    if (::fdatasync(fd_) != 0) FailWrite();
+    MeasureBefore();
     if (sizeBefore_ != 0) return;
     const size_t slash = fileName_.rfind('/');
     const std::string directory = slash == std::string::npos ? "." : fileName_.substr(0, slash + 1);
@@ -128,28 +167,15 @@ class AppendSession {
     }
   }
 
-  void CutBack() {
-    if (regular_) Truncate(sizeBefore_);
-  }
-
   void Truncate(off_t size) {
     int result = 0;
     do {
       result = ::ftruncate(fd_, size);
     } while (result != 0 && errno == EINTR);
-    if (result == 0) sizeBefore_ = size;
-  }
-
-  void Flush() {
-    if (buffer_.empty()) return;
-    if (!WriteAll(fd_, buffer_.data(), buffer_.size())) {
-      // A full disk must not leave half a row that later rows would continue, and the lost
-      // values must reach the operator: cut the file back to where this append began.
-      CutBack();
-      ::close(std::exchange(fd_, -1));
-      ThrowWriteError();
+    if (result == 0) {
+      sizeBefore_ = size;
+      written_ = 0;
     }
-    buffer_.clear();
   }
 
   [[noreturn]] void ThrowWriteError() const {
@@ -158,9 +184,12 @@ class AppendSession {
 
   const std::string& fileName_;
   int fd_ = -1;
+  bool measured_ = false;
   bool regular_ = false;
   off_t sizeBefore_ = 0;
-  std::string buffer_;
+  off_t written_ = 0;  // bytes of this append that reached the file
+  size_t used_ = 0;
+  char chunk_[kWriteChunk];
 };
 
 // The header row's pieces, in order, CR LF included.
@@ -171,10 +200,10 @@ void EmitHeader(uint8_t deviceName, int32_t deviceStart, int32_t deviceNum, Emit
   if (code != nullptr && deviceNum > 0) {
     // 64-bit: DeviceStart + DeviceNum from the INI file may lie beyond the 32-bit range.
     const int64_t end = int64_t{deviceStart} + deviceNum;
+    char column[3 + kMaxDeviceNumberLength] = {',', code[0], code[1]};
     for (int64_t device = deviceStart; device < end; ++device) {
-      emit(",");
-      emit(code);
-      emit(FormatDeviceNumber(device));
+      const char* const columnEnd = FormatDeviceNumberTo(column + 3, device);
+      emit(std::string_view(column, static_cast<size_t>(columnEnd - column)));
     }
   }
   emit("\r\n");
@@ -187,11 +216,13 @@ void CheckHeaderSize(uint8_t deviceName, int32_t deviceNum) {
   }
 }
 
+// "," + value per value.
 template <typename Emit>
 void EmitValues(std::span<const uint16_t> values, bool unsignedValues, Emit&& emit) {
   for (const uint16_t value : values) {
-    emit(",");
-    emit(FormatValue(value, unsignedValues));
+    char text[1 + kMaxValueLength] = {','};
+    const char* const end = FormatValueTo(text + 1, value, unsignedValues);
+    emit(std::string_view(text, static_cast<size_t>(end - text)));
   }
 }
 
@@ -256,7 +287,13 @@ void CsvLog::AppendRows(std::string_view header, bool withHeader, std::string_vi
                         bool sync) {
   AppendSession session(fileName_);
   session.DropUnfinishedRow();
-  if (withHeader || session.Empty()) session.Add(header, true);
-  session.Add(rows, true);
+  if (withHeader || session.Empty()) {
+    std::string whole;
+    whole.reserve(header.size() + rows.size());
+    whole.append(header).append(rows);
+    session.AddWhole(whole);
+  } else {
+    session.AddWhole(rows);
+  }
   session.Finish(sync);
 }

@@ -1,6 +1,7 @@
 #include "monitor/read_command.h"
 
 #include <algorithm>
+#include <charconv>
 
 namespace {
 
@@ -39,14 +40,22 @@ const char* DeviceCode(uint8_t kind) {
   }
 }
 
-std::string FormatDeviceNumber(int64_t number) {
+char* FormatDeviceNumberTo(char* out, int64_t number) {
   // Unsigned negation keeps INT64_MIN defined.
   const uint64_t magnitude =
       number < 0 ? uint64_t{0} - static_cast<uint64_t>(number) : static_cast<uint64_t>(number);
-  std::string digits = std::to_string(magnitude);
-  if (digits.size() < kFieldWidth) digits.insert(0, kFieldWidth - digits.size(), '0');
-  if (number < 0) digits.insert(0, 1, '-');
-  return digits;
+  char digits[20];
+  char* const end = std::to_chars(digits, digits + sizeof digits, magnitude).ptr;
+  if (number < 0) *out++ = '-';
+  for (auto length = static_cast<size_t>(end - digits); length < kFieldWidth; ++length) {
+    *out++ = '0';
+  }
+  return std::copy(digits, end, out);
+}
+
+std::string FormatDeviceNumber(int64_t number) {
+  char text[kMaxDeviceNumberLength];
+  return std::string(text, FormatDeviceNumberTo(text, number));
 }
 
 ReadCommand BuildReadCommand(uint8_t kind, int32_t first, int32_t count) {
@@ -56,10 +65,14 @@ ReadCommand BuildReadCommand(uint8_t kind, int32_t first, int32_t count) {
   const char* code = DeviceCode(kind);
   out = std::copy_n(code != nullptr ? code : "  ", 2, out);
   // The number field keeps only the first five characters: 123456 -> "12345", -5 -> "-0000".
-  out = std::copy_n(FormatDeviceNumber(first).begin(), kFieldWidth, out);
+  char number[kMaxDeviceNumberLength];
+  FormatDeviceNumberTo(number, first);
+  out = std::copy_n(number, kFieldWidth, out);
   *out++ = ' ';
   // One character of the count as printed: '8' for 8, '1' for 12, '-' for a negative count.
-  *out++ = std::to_string(count).front();
+  char countText[12];
+  std::to_chars(countText, countText + sizeof countText, count);
+  *out++ = countText[0];
   *out++ = '\r';
   *out = '\n';
   return command;
@@ -132,12 +145,27 @@ std::vector<uint16_t> ParseReplyValues(std::string_view text) {
   values.reserve(count);
   // Field k ends at 6k + 5 <= 6 * count <= text.size(), so every field lies inside the text.
   for (size_t k = 0; k < count; ++k) {
-    values.push_back(
-        static_cast<uint16_t>(ConvertField(text.substr(k * kFieldPitch, kFieldWidth))));
+    const std::string_view field = text.substr(k * kFieldPitch, kFieldWidth);
+    // A controller's field is five decimal digits, which convert to their plain value (no
+    // sign, prefix or overflow to consider); anything else takes the whole rule.
+    uint32_t digits = 0;
+    size_t i = 0;
+    for (; i < kFieldWidth && field[i] >= '0' && field[i] <= '9'; ++i) {
+      digits = digits * 10 + static_cast<uint32_t>(field[i] - '0');
+    }
+    values.push_back(static_cast<uint16_t>(i == kFieldWidth ? digits : ConvertField(field)));
   }
   return values;
 }
 
+char* FormatValueTo(char* out, uint16_t slot, bool unsignedValue) {
+  const auto result = unsignedValue
+                          ? std::to_chars(out, out + kMaxValueLength, slot)
+                          : std::to_chars(out, out + kMaxValueLength, static_cast<int16_t>(slot));
+  return result.ptr;
+}
+
 std::string FormatValue(uint16_t slot, bool unsignedValue) {
-  return unsignedValue ? std::to_string(slot) : std::to_string(static_cast<int16_t>(slot));
+  char text[kMaxValueLength];
+  return std::string(text, FormatValueTo(text, slot, unsignedValue));
 }

@@ -19,6 +19,10 @@ const char* DeviceCode(uint8_t kind);
 // A device number as "%5.5d" prints it, all digits kept: 7 -> "00007", 123456 -> "123456",
 // -5 -> "-00005". 64-bit so that start + offset in a header never overflows.
 std::string FormatDeviceNumber(int64_t number);
+// The same text written to `out`, which has room for kMaxDeviceNumberLength characters;
+// returns its end. No terminating NUL.
+inline constexpr size_t kMaxDeviceNumberLength = 20;  // "-9223372036854775808"
+char* FormatDeviceNumberTo(char* out, int64_t number);
 
 // Whether a datagram of n bytes can be a reply: (n - 1) mod 6 == 0, signed.
 bool ReplyLengthValid(int32_t n);
@@ -39,3 +43,7 @@ std::vector<uint16_t> ParseReplyValues(std::string_view text);
 
 // A 16-bit slot in decimal, as unsigned (0..65535) or as signed 16-bit (-32768..32767).
 std::string FormatValue(uint16_t slot, bool unsignedValue);
+// The same text written to `out`, which has room for kMaxValueLength characters; returns its
+// end. No terminating NUL.
+inline constexpr size_t kMaxValueLength = 6;  // "-32768"
+char* FormatValueTo(char* out, uint16_t slot, bool unsignedValue);

@@ -1,12 +1,10 @@
 #include "monitor/timer.h"
 
+#include <QTimerEvent>
+
 #include "app/handler_guard.h"
 
-TTimer::TTimer(QObject* parent) : QObject(parent) {
-  connect(&timer_, &QTimer::timeout, this, [this] {
-    if (OnTimer) HandlerGuard::Run(OnTimer);
-  });
-}
+TTimer::TTimer(QObject* parent) : QObject(parent) {}
 
 void TTimer::SetEnabled(bool enabled) {
   if (enabled == enabled_) return;
@@ -20,10 +18,18 @@ void TTimer::SetInterval(int32_t milliseconds) {
   Restart();
 }
 
+void TTimer::timerEvent(QTimerEvent* event) {
+  if (event->timerId() != timer_.timerId()) {
+    QObject::timerEvent(event);
+    return;
+  }
+  if (OnTimer) HandlerGuard::Run(OnTimer);
+}
+
 void TTimer::Restart() {
-  // A zero-interval QTimer would fire at every loop pass; ours never fires then.
+  // A zero interval would fire at every loop pass; ours never fires then.
   if (enabled_ && interval_ > 0) {
-    timer_.start(interval_);
+    timer_.start(interval_, this);
   } else {
     timer_.stop();
   }

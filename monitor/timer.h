@@ -1,13 +1,17 @@
 #pragma once
 
+#include <QBasicTimer>
 #include <QObject>
-#include <QTimer>
 #include <functional>
 
 #include "monitor/cycle_timer.h"
 
+class QTimerEvent;
+
 // A window timer: disabled with an interval of 1000 ms when created. Its handler runs inside
 // the handler guard, so an error ends in the standard error box (or leaves an enclosing wait).
+// The read cycle restarts its time-out timer for every request, so it sits straight on the
+// event dispatcher's timer rather than on a QTimer and its signal.
 class TTimer final : public QObject, public CycleTimer {
   Q_OBJECT
 
@@ -21,10 +25,13 @@ class TTimer final : public QObject, public CycleTimer {
 
   std::function<void()> OnTimer;
 
+ protected:
+  void timerEvent(QTimerEvent* event) override;
+
  private:
   void Restart();
 
   bool enabled_ = false;
   int32_t interval_ = 1000;
-  QTimer timer_;
+  QBasicTimer timer_;
 };

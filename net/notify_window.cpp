@@ -31,11 +31,13 @@ void NotifyWindow::Post(std::uint32_t message, std::uintptr_t wParam, std::intpt
   QCoreApplication::postEvent(this, new NotifyEvent(message, wParam, lParam));
 }
 
+void NotifyWindow::Send(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
+  if (handler_) HandlerGuard::Run([&] { handler_(message, wParam, lParam); });
+}
+
 bool NotifyWindow::event(QEvent* event) {
   if (event->type() != kNotifyEventType) return QObject::event(event);
   const auto* notify = static_cast<NotifyEvent*>(event);
-  if (handler_) {
-    HandlerGuard::Run([&] { handler_(notify->message_, notify->wParam_, notify->lParam_); });
-  }
+  Send(notify->message_, notify->wParam_, notify->lParam_);
   return true;
 }

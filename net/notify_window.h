@@ -6,9 +6,10 @@
 
 class QEvent;
 
-// The hidden window that receives the socket layer's notifications: a posted event carries the
-// message number and its two parameters, which are handed to the handler inside the handler
-// guard. Events still queued when the window dies are dropped with it.
+// The hidden window that receives the socket layer's notifications: the message number and its
+// two parameters are handed to the handler inside the handler guard, either at once (Send) or
+// by a later pass of the event loop (Post). Events still queued when the window dies are
+// dropped with it.
 class NotifyWindow : public QObject {
   Q_OBJECT
 
@@ -21,6 +22,8 @@ class NotifyWindow : public QObject {
 
   // Queues the message for this window; it is handled by a later pass of the event loop.
   void Post(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
+  // Handles the message now, for a caller that is itself an event of the loop.
+  void Send(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
 
  protected:
   bool event(QEvent* event) override;

@@ -2,34 +2,64 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QEvent>
 #include <QHostAddress>
 #include <QHostInfo>
 #include <QPointer>
 #include <QSocketNotifier>
 #include <QtEndian>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 #include "net/notify_window.h"
 
+// The read watch of one socket. Its activation is already an event of the loop, between other
+// events, once per waiting datagram: it takes the datagram off the socket and hands the
+// notification straight to the window. Taking it first is what tells a real datagram from an
+// activation that a receive inside a nested dispatch has made stale; the datagram is held,
+// announced once, until the next RecvFrom hands it out.
 struct PosixSocketApi::Watch {
-  std::unique_ptr<QSocketNotifier> notifier;
-  QPointer<NotifyWindow> window;
-  std::uint32_t message = 0;
-  // A read notification is queued or being handled and no receive has followed yet.
-  bool outstanding = false;
-};
+  // Hands its activation to the layer itself rather than through a signal: it comes once per
+  // datagram and is the whole of the notification's route.
+  class Notifier final : public QSocketNotifier {
+   public:
+    Notifier(PosixSocketApi& api, Watch& watch, SocketHandle handle)
+        : QSocketNotifier(static_cast<qintptr>(handle), QSocketNotifier::Read),
+          api_(api),
+          watch_(watch),
+          handle_(handle) {}
 
-namespace {
-bool DatagramWaiting(SocketHandle handle) {
-  pollfd ready{static_cast<int>(handle), POLLIN, 0};
-  return ::poll(&ready, 1, 0) == 1 && (ready.revents & POLLIN) != 0;
-}
-}  // namespace
+   protected:
+    bool event(QEvent* event) override {
+      if (event->type() != QEvent::SockAct) return QSocketNotifier::event(event);
+      // The layer may delete this notifier meanwhile; nothing of it is touched afterwards.
+      api_.Activated(handle_, watch_);
+      return true;
+    }
+
+   private:
+    PosixSocketApi& api_;
+    Watch& watch_;
+    SocketHandle handle_;
+  };
+
+  std::unique_ptr<Notifier> notifier;
+  QPointer<NotifyWindow> window;  // null while notifications are stopped
+  std::uint32_t message = 0;
+
+  bool holding = false;  // a datagram was announced and RecvFrom has not taken it yet
+  std::unique_ptr<char[]> bytes = std::make_unique_for_overwrite<char[]>(kMaxDatagram);
+  ssize_t size = 0;  // its whole length
+  int error = 0;     // errno of a failed receive; then size is -1
+  sockaddr_in from{};
+  socklen_t fromLength = 0;
+
+  static constexpr std::size_t kMaxDatagram = 65536;  // every UDP payload fits
+};
 
 PosixSocketApi::PosixSocketApi() = default;
 
@@ -211,11 +241,41 @@ int PosixSocketApi::SendTo(SocketHandle handle, const char* data, int length, in
   return static_cast<int>(sent);
 }
 
+namespace {
+void CopySender(const sockaddr_in& native, socklen_t length, SockAddrIn& from) {
+  if (length >= sizeof native && native.sin_family == AF_INET) {
+    from.family = kAfInet;
+    from.port = native.sin_port;
+    from.address = native.sin_addr.s_addr;
+  }
+}
+}  // namespace
+
 int PosixSocketApi::RecvFrom(SocketHandle handle, char* buffer, int length, int flags,
                              SockAddrIn& from) {
   if (!IsOpen(handle)) return Fail(kWsaENotSock);
   if (length < 0 || (buffer == nullptr && length > 0)) return Fail(kWsaEFault);
   if (flags != 0) return Fail(kWsaEOpNotSupp);
+  Watch* const watch = [&]() -> Watch* {
+    const auto found = watches_.find(handle);
+    return found != watches_.end() ? found->second.get() : nullptr;
+  }();
+  // Re-arm after every receive: a datagram still waiting then gives its own notification.
+  if (watch != nullptr && watch->window != nullptr && !watch->notifier->isEnabled()) {
+    watch->notifier->setEnabled(true);
+  }
+
+  if (watch != nullptr && watch->holding) {
+    watch->holding = false;
+    if (watch->error != 0) return Fail(ErrorNumberFromErrno(watch->error));
+    CopySender(watch->from, watch->fromLength, from);
+    const auto size = static_cast<std::size_t>(watch->size);
+    std::memcpy(buffer, watch->bytes.get(), std::min(size, static_cast<std::size_t>(length)));
+    // The datagram did not fit: it is gone, and the call fails like the classic one does.
+    if (size > static_cast<std::size_t>(length)) return Fail(kWsaEMsgSize);
+    return static_cast<int>(size);
+  }
+
   sockaddr_in native{};
   iovec part{buffer, static_cast<std::size_t>(length)};
   msghdr message{};
@@ -224,59 +284,63 @@ int PosixSocketApi::RecvFrom(SocketHandle handle, char* buffer, int length, int 
   message.msg_iov = &part;
   message.msg_iovlen = 1;
   const ssize_t received = ::recvmsg(static_cast<int>(handle), &message, 0);
-  const int savedErrno = errno;
-
-  // Re-arm after every receive: a datagram still waiting then gives its own notification.
-  if (const auto found = watches_.find(handle); found != watches_.end()) {
-    found->second->outstanding = false;
-    if (!found->second->notifier->isEnabled()) found->second->notifier->setEnabled(true);
-  }
-
-  if (received < 0) return Fail(ErrorNumberFromErrno(savedErrno));
-  if (message.msg_namelen >= sizeof native && native.sin_family == AF_INET) {
-    from.family = kAfInet;
-    from.port = native.sin_port;
-    from.address = native.sin_addr.s_addr;
-  }
-  // The datagram did not fit: it is gone, and the call fails like the classic one does.
+  if (received < 0) return FailFromErrno();
+  CopySender(native, message.msg_namelen, from);
   if ((message.msg_flags & MSG_TRUNC) != 0) return Fail(kWsaEMsgSize);
   return static_cast<int>(received);
+}
+
+bool PosixSocketApi::TakeWaitingDatagram(SocketHandle handle, Watch& watch) {
+  iovec part{watch.bytes.get(), Watch::kMaxDatagram};
+  msghdr message{};
+  message.msg_name = &watch.from;
+  message.msg_namelen = sizeof watch.from;
+  message.msg_iov = &part;
+  message.msg_iovlen = 1;
+  watch.size = ::recvmsg(static_cast<int>(handle), &message, 0);
+  watch.fromLength = message.msg_namelen;
+  watch.error = watch.size < 0 ? errno : 0;
+  return !(watch.size < 0 && (watch.error == EAGAIN || watch.error == EWOULDBLOCK));
+}
+
+void PosixSocketApi::Activated(SocketHandle handle, Watch& watch) {
+  // Nobody to tell, or the last datagram not taken yet: quiet until the next receive, so a
+  // datagram left unread never makes the loop spin.
+  if (watch.holding || watch.window == nullptr) {
+    watch.notifier->setEnabled(false);
+    return;
+  }
+  if (!TakeWaitingDatagram(handle, watch)) return;
+  watch.holding = true;
+  const QPointer<QSocketNotifier> alive(watch.notifier.get());
+  watch.window->Send(watch.message, static_cast<std::uintptr_t>(handle),
+                     static_cast<std::intptr_t>(kFdRead));
+  // The handler may have closed the socket, stopped the notifications or ended the layer.
+  if (alive != nullptr && watch.holding) watch.notifier->setEnabled(false);
 }
 
 int PosixSocketApi::AsyncSelect(SocketHandle handle, NotifyWindow& window, std::uint32_t message,
                                 long events) {
   if (!IsOpen(handle)) return Fail(kWsaENotSock);
+  auto& watch = watches_[handle];
   if ((events & kFdRead) == 0) {
-    watches_.erase(handle);
+    // A held datagram stays for the next RecvFrom, as it would on the socket.
+    if (watch) {
+      watch->window = nullptr;
+      watch->notifier->setEnabled(false);
+    } else {
+      watches_.erase(handle);
+    }
     return 0;
   }
-  auto& watch = watches_[handle];
   if (!watch) {
     watch = std::make_unique<Watch>();
-    watch->notifier =
-        std::make_unique<QSocketNotifier>(static_cast<qintptr>(handle), QSocketNotifier::Read);
-    Watch* const target = watch.get();
-    QObject::connect(target->notifier.get(), &QSocketNotifier::activated, target->notifier.get(),
-                     [target, handle] {
-                       // The notifier stays armed while the posted notification is handled
-                       // (switching it costs a loop wake-up per datagram); only a datagram
-                       // that is still unread on a second activation, or nobody to tell,
-                       // switches it off until the next receive, so the loop never spins.
-                       if (target->outstanding || target->window == nullptr) {
-                         target->notifier->setEnabled(false);
-                         return;
-                       }
-                       // An activation computed before the last receive can be stale.
-                       if (!DatagramWaiting(handle)) return;
-                       target->outstanding = true;
-                       target->window->Post(target->message, static_cast<std::uintptr_t>(handle),
-                                            static_cast<std::intptr_t>(kFdRead));
-                     });
+    watch->notifier = std::make_unique<Watch::Notifier>(*this, *watch, handle);
   }
   watch->window = &window;
   watch->message = message;
-  // Asking again while a notification is outstanding must not announce the same datagram twice.
-  watch->notifier->setEnabled(!watch->outstanding);
+  // Asking again while a datagram is announced and not taken must not announce it twice.
+  watch->notifier->setEnabled(!watch->holding);
   return 0;
 }
 
@@ -319,7 +383,12 @@ void PosixSocketApi::AsyncGetHostByName(NotifyWindow& window, std::uint32_t mess
 
 std::uint32_t PosixSocketApi::InetAddr(const char* text) {
   if (text == nullptr) return kInaddrNone;
-  return ::inet_addr(text);
+  // Every send converts the controller's address again; the result depends on the text alone.
+  if (lastInetText_ != text) {
+    lastInetText_ = text;
+    lastInetAddress_ = ::inet_addr(text);
+  }
+  return lastInetAddress_;
 }
 
 int PosixSocketApi::GetLastError() { return lastError_; }

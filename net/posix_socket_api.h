@@ -3,14 +3,17 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <string>
 
 #include "net/socket_api.h"
 
 // The socket layer over POSIX sockets and the Qt event loop. Sockets are non-blocking;
-// readiness reaches the notify window through a socket notifier that is switched off while a
-// read notification is outstanding and switched on again by the next receive, so a waiting
-// datagram gives exactly one notification. Host lookups run on Qt's resolver (IPv4 results
-// only).
+// readiness reaches the notify window straight from a socket notifier's activation, which
+// takes the datagram off the socket first (an activation that finds none announces nothing)
+// and holds it for the next RecvFrom; the notifier is switched off while an announced datagram
+// is not taken and on again by the next receive, so a waiting datagram gives exactly one
+// notification. Host lookups run on Qt's resolver (IPv4 results only); their completions are
+// posted.
 //
 // Startup/Cleanup only count their uses; when the last use ends, every socket still open is
 // closed, as the classic API does, so an endpoint that never closes its socket leaks nothing.
@@ -47,6 +50,8 @@ class PosixSocketApi : public SocketApi {
  private:
   struct Watch;
 
+  bool TakeWaitingDatagram(SocketHandle handle, Watch& watch);
+  void Activated(SocketHandle handle, Watch& watch);
   int Fail(int error);
   int FailFromErrno();
   bool IsOpen(SocketHandle handle) const;
@@ -56,4 +61,6 @@ class PosixSocketApi : public SocketApi {
   int lastError_ = 0;
   std::set<SocketHandle> open_;
   std::map<SocketHandle, std::unique_ptr<Watch>> watches_;
+  std::string lastInetText_;
+  std::uint32_t lastInetAddress_ = kInaddrNone;
 };

@@ -2,7 +2,6 @@
 
 #include <QtEndian>
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -19,12 +18,20 @@ const char* const kInvalidBuffer = "Invalid buffer";
 const char* const kLookupCanceled = "Host Lookup Canceled";
 const char* const kNullRemoteAddress = "Null Remote Address";
 
+// "%d.%d.%d.%d" of the address's bytes, once per datagram and per send: without printf.
 std::string DottedText(std::uint32_t networkOrderAddress) {
   unsigned char bytes[4];
   std::memcpy(bytes, &networkOrderAddress, sizeof bytes);
   char text[16];
-  std::snprintf(text, sizeof text, "%d.%d.%d.%d", bytes[0], bytes[1], bytes[2], bytes[3]);
-  return text;
+  char* out = text;
+  for (int i = 0; i < 4; ++i) {
+    if (i > 0) *out++ = '.';
+    const unsigned value = bytes[i];
+    if (value >= 100) *out++ = static_cast<char>('0' + value / 100);
+    if (value >= 10) *out++ = static_cast<char>('0' + value / 10 % 10);
+    *out++ = static_cast<char>('0' + value % 10);
+  }
+  return std::string(text, out);
 }
 
 }  // namespace
@@ -104,32 +111,64 @@ void TUDPEndpoint::BindLocal() {
   api_.AsyncSelect(SocketHandle_, *NotifyWindow_, kNotifyMessage, kFdRead);
 }
 
+// The send's working copy of the caller's array. It is observable only in what is sent and in
+// what the repair event sees, so it is taken only when owner code is about to run before the
+// send (the repair event, a lookup wait that dispatches events, a status handler): until then
+// the caller's array still holds exactly what the copy would.
+class TUDPEndpoint::WorkingCopy {
+ public:
+  explicit WorkingCopy(std::span<const char> caller) : caller_(caller) {}
+
+  // The whole array, for the repair event to rewrite.
+  std::span<char> Whole() {
+    if (!copied_) Take(caller_.size());
+    return copy_;
+  }
+  // Before owner code runs: what a send of `length` bytes could still take is kept.
+  void Keep(std::int32_t length) {
+    if (!copied_) Take(std::min(static_cast<std::size_t>(std::max(length, 0)), caller_.size()));
+  }
+  std::span<const char> Data() const { return copied_ ? std::span<const char>(copy_) : caller_; }
+
+ private:
+  void Take(std::size_t count) {
+    copy_.assign(caller_.begin(), caller_.begin() + static_cast<std::ptrdiff_t>(count));
+    copied_ = true;
+  }
+
+  std::span<const char> caller_;
+  std::vector<char> copy_;
+  bool copied_ = false;
+};
+
 void TUDPEndpoint::SendDatagram(std::span<const char> buff, std::int32_t length) {
-  std::vector<char> copy(buff.begin(), buff.end());
+  WorkingCopy copy(buff);
 
   int repairs = 0;
   while (length == 0) {
     if (repairs > 0) throw Exception(kInvalidBuffer);
     if (!OnBufferInvalid) throw Exception(kInvalidBuffer);
     bool handled = false;
-    OnBufferInvalid(handled, std::span<char>(copy), length);
+    OnBufferInvalid(handled, copy.Whole(), length);
     if (!handled) throw Exception(kInvalidBuffer);
     ++repairs;
   }
 
-  ResolveRemoteHost();
+  ResolveRemoteHost(copy, length);
   if (RemoteAddress_.address == 0) throw UDPSockError(kNullRemoteAddress);
+  if (OnStatus && ReportLevel_ >= 2) copy.Keep(length);
   ReportStatus(2, "Sending Data");
   RemoteAddress_.family = kAfInet;
   RemoteAddress_.port = qToBigEndian(static_cast<std::uint16_t>(RemotePort_));
-  // A negative length or one beyond the copy never reaches the send: it fails silently.
-  if (length > 0 && static_cast<std::size_t>(length) <= copy.size()) {
-    api_.SendTo(SocketHandle_, copy.data(), length, 0, RemoteAddress_);
+  // A negative length or one beyond the array never reaches the send: it fails silently.
+  const std::span<const char> data = copy.Data();
+  if (length > 0 && static_cast<std::size_t>(length) <= buff.size()) {
+    api_.SendTo(SocketHandle_, data.data(), length, 0, RemoteAddress_);
   }
   if (OnDataSend) OnDataSend(*this);
 }
 
-void TUDPEndpoint::ResolveRemoteHost() {
+void TUDPEndpoint::ResolveRemoteHost(WorkingCopy& copy, std::int32_t length) {
   // A name longer than the 128-byte name buffer holds is refused, never cut: a cut name could
   // reach another host. The same holds for a name that a NUL would cut.
   if (RemoteHost_.size() > kMaxHostNameLength || RemoteHost_.find('\0') != std::string::npos) {
@@ -144,6 +183,8 @@ void TUDPEndpoint::ResolveRemoteHost() {
   // One lookup at a time: the entry buffer and the flags belong to the one still running.
   if (LookupInFlight_) throw UDPSockError(kLookupCanceled);
 
+  // The wait runs other events, and OnInvalidHost may run too.
+  copy.Keep(length);
   int failures = 0;
   while (!LookUpRemoteHost(name)) {
     if (failures >= 1) throw UDPSockError(kLookupCanceled);

@@ -54,7 +54,8 @@ class TUDPEndpoint {
   // Binds the socket to LocalPort and asks for read notifications; a second bind fails
   // silently.
   void BindLocal();
-  // Sends the first `length` bytes of a copy of the whole of `buff`.
+  // Sends the first `length` bytes of a copy of the whole of `buff` (taken when owner code
+  // runs before the send; until then `buff` itself holds the same bytes).
   void SendDatagram(std::span<const char> buff, std::int32_t length);
   // Copies the last datagram received (as much as fits `buff`) and sets `length` to its
   // length, -1 after a failed receive, 0 before any.
@@ -80,9 +81,11 @@ class TUDPEndpoint {
       OnError;
 
  private:
+  class WorkingCopy;
+
   void StartAndCreateSocket(bool dontLinger);
   void CreateSocket();
-  void ResolveRemoteHost();
+  void ResolveRemoteHost(WorkingCopy& copy, std::int32_t length);
   bool LookUpRemoteHost(const std::string& name);
   void ReceiveDatagram();
   void ReportStatus(std::uint8_t level, const std::string& text);

@@ -289,24 +289,29 @@ TEST_F(CsvLogTest, NewLogIsCreatedWithMode0644LessTheUmask) {
 TEST_F(CsvLogTest, FailedHeaderWriteLeavesTheFileAsItWasBefore) {
   const std::string earlier = "YYYY-MM-DD,HH:MM:SS,DM00000\r\n2004-01-10,09:05:08,1\r\n";
   WriteFileText(path_, earlier);
-  // Room for the first 64 KiB piece and part of the next, not for the whole header.
+  // Room for the first pieces and part of the next, not for the whole header.
   EXPECT_EQ(
       ErrorUnderFileSizeCap(earlier.size() + 100000, [&] { Log().WriteHeaderRow(0, 0, 100000); }),
       "ファイル " + path_.string() + " に書き込めません");
   EXPECT_EQ(Content(), earlier);
 }
 
+// A row that starts with its stamp, and values that continue the row (whose append does not
+// look at the file before writing): a write that fails half-way is cut back either way.
 TEST_F(CsvLogTest, FailedRowWriteKeepsEarlierRowsAndAllowsLaterOnes) {
-  const std::string earlier = "2004-01-10,09:05:08,1";  // an unfinished row
-  WriteFileText(path_, earlier);
-  EXPECT_EQ(ErrorUnderFileSizeCap(earlier.size() + 4,
-                                  [&] {
-                                    Log().AppendValues("2004-01-10,09:05:09", Values{2, 3}, false);
-                                  }),
-            "ファイル " + path_.string() + " に書き込めません");
-  EXPECT_EQ(Content(), earlier);
-  Log().AppendValues("2004-01-10,09:05:10", Values{4}, false);
-  EXPECT_EQ(Content(), earlier + "\r\n2004-01-10,09:05:10,4");
+  for (const std::string stamp : {"2004-01-10,09:05:09", ""}) {
+    SCOPED_TRACE(stamp.empty() ? "continued row" : "stamped row");
+    const std::string earlier = "2004-01-10,09:05:08,1";  // an unfinished row
+    WriteFileText(path_, earlier);
+    EXPECT_EQ(ErrorUnderFileSizeCap(earlier.size() + 4,
+                                    [&] {
+                                      Log().AppendValues(stamp, Values{22, 33}, false);
+                                    }),
+              "ファイル " + path_.string() + " に書き込めません");
+    EXPECT_EQ(Content(), earlier);
+    Log().AppendValues(stamp, Values{4}, false);
+    EXPECT_EQ(Content(), earlier + (stamp.empty() ? ",4" : "\r\n" + stamp + ",4"));
+  }
 }
 
 }  // namespace

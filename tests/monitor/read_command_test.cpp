@@ -148,6 +148,25 @@ TEST(ParseReplyValuesTest, RandomBytesGiveOneValuePerSixBytesBeforeTheFirstNul) 
   }
 }
 
+// Mostly digits, now and then a blank, sign, prefix or letter: every value is the field's
+// conversion, whichever way the parser took.
+TEST(ParseReplyValuesTest, EveryValueIsItsFieldsConversion) {
+  std::mt19937 random(20040111);
+  const std::string alphabet = "0123456789012345678901234567890123456789 -+$xXaF";
+  std::uniform_int_distribution<size_t> pick(0, alphabet.size() - 1);
+  std::string reply = "0x01F 0X0ff 12a45 -0012 00000 ";
+  for (int k = 5; k < 300; ++k) {
+    for (int i = 0; i < 5; ++i) reply += alphabet[pick(random)];
+    reply += ' ';
+  }
+  const std::vector<uint16_t> values = ParseReplyValues(reply);
+  ASSERT_EQ(values.size(), 300u);
+  for (size_t k = 0; k < values.size(); ++k) {
+    const std::string_view field = std::string_view(reply).substr(6 * k, 5);
+    EXPECT_EQ(values[k], static_cast<uint16_t>(ConvertField(field))) << '"' << field << '"';
+  }
+}
+
 TEST(FormatValueTest, UnsignedOrSixteenBitTwosComplement) {
   struct Case {
     uint16_t slot;

@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QHostAddress>
+#include <QTimer>
 #include <QUdpSocket>
 #include <QtEndian>
 #include <cerrno>
+#include <functional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -41,6 +45,21 @@ TEST(PosixErrorNumbers, ErrnoValuesMapToClassicNumbers) {
   }
 }
 
+// Each conversion answers for its own text, also right after another text or the same one.
+TEST(PosixAddressText, EachTextConvertsToItsOwnAddress) {
+  PosixSocketApi api;
+  const std::pair<const char*, std::uint32_t> table[] = {{"127.0.0.1", qToBigEndian(0x7F000001u)},
+                                                         {"127.0.0.1", qToBigEndian(0x7F000001u)},
+                                                         {"10.0.0.2", qToBigEndian(0x0A000002u)},
+                                                         {"127.1", qToBigEndian(0x7F000001u)},
+                                                         {"plc.test", kInaddrNone},
+                                                         {"255.255.255.255", kInaddrNone},
+                                                         {"0.0.0.0", 0},
+                                                         {"127.0.0.1", qToBigEndian(0x7F000001u)}};
+  for (const auto& [text, address] : table) EXPECT_EQ(api.InetAddr(text), address) << text;
+  EXPECT_EQ(api.InetAddr(nullptr), kInaddrNone);
+}
+
 class PosixApi : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_EQ(api.Startup(kWinsockVersion), 0); }
@@ -58,31 +77,62 @@ class PosixApi : public ::testing::Test {
               bytes.size());
   }
 
+  std::string Received(SocketHandle handle) {
+    char buffer[64];
+    SockAddrIn from;
+    const int length = api.RecvFrom(handle, buffer, sizeof buffer, 0, from);
+    return length < 0 ? "error " + std::to_string(api.GetLastError()) : std::string(buffer, length);
+  }
+  // Lets the loop run for a while; false, since nothing ends it early.
+  bool MoreNotificationsWithin(std::size_t count, int ms) {
+    return WaitUntil([&] { return notifications.size() > count; }, ms);
+  }
+
   PosixSocketApi api;
   QUdpSocket peer;
   std::vector<std::pair<std::uintptr_t, std::intptr_t>> notifications;  // wParam, lParam
+  std::function<void(SocketHandle)> onNotify;                           // runs after recording
   NotifyWindow window{[this](std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
-    if (message == kNotifyMessage) notifications.emplace_back(wParam, lParam);
+    if (message != kNotifyMessage) return;
+    notifications.emplace_back(wParam, lParam);
+    if (onNotify) onNotify(static_cast<SocketHandle>(wParam));
   }};
 };
 
+// Read straight or after its notification, a datagram too long for the caller is gone, the
+// call fails, and the sender is still known.
 TEST_F(PosixApi, OversizedDatagramFailsButIsTakenOffWithItsSender) {
-  const SocketHandle handle = BoundSocket();
-  ASSERT_TRUE(peer.bind(QHostAddress::LocalHost, 0));
-  FromPeer(QByteArray(3000, 'a'), handle);
-  FromPeer("tail", handle);
-  std::vector<char> buffer(2048);
-  SockAddrIn from;
-  int result = kSocketError;
-  ASSERT_TRUE(WaitUntil([&] {
-    result = api.RecvFrom(handle, buffer.data(), 2048, 0, from);
-    return result != kSocketError || api.GetLastError() != kWsaEWouldBlock;
-  }));
-  EXPECT_EQ(result, kSocketError);
-  EXPECT_EQ(api.GetLastError(), kWsaEMsgSize);
-  EXPECT_EQ(qFromBigEndian(from.port), peer.localPort());
-  EXPECT_EQ(from.address, api.InetAddr("127.0.0.1"));
-  EXPECT_EQ(api.RecvFrom(handle, buffer.data(), 2048, 0, from), 4);
+  for (const bool watched : {false, true}) {
+    SCOPED_TRACE(watched ? "announced first" : "read straight");
+    notifications.clear();
+    const SocketHandle handle = BoundSocket();
+    if (watched) api.AsyncSelect(handle, window, kNotifyMessage, kFdRead);
+    if (!peer.isValid()) {
+      ASSERT_TRUE(peer.bind(QHostAddress::LocalHost, 0));
+    }
+    FromPeer(QByteArray(3000, 'a'), handle);
+    FromPeer("tail", handle);
+    if (watched) {
+      ASSERT_TRUE(WaitUntil([&] { return notifications.size() == 1; }));
+    }
+    std::vector<char> buffer(2048);
+    SockAddrIn from;
+    int result = kSocketError;
+    ASSERT_TRUE(WaitUntil([&] {
+      result = api.RecvFrom(handle, buffer.data(), 2048, 0, from);
+      return result != kSocketError || api.GetLastError() != kWsaEWouldBlock;
+    }));
+    EXPECT_EQ(result, kSocketError);
+    EXPECT_EQ(api.GetLastError(), kWsaEMsgSize);
+    EXPECT_EQ(qFromBigEndian(from.port), peer.localPort());
+    EXPECT_EQ(from.address, api.InetAddr("127.0.0.1"));
+    EXPECT_EQ(std::string(buffer.data(), 4), "aaaa");
+    if (watched) {
+      ASSERT_TRUE(WaitUntil([&] { return notifications.size() == 2; }));
+    }
+    EXPECT_EQ(Received(handle), "tail");
+    api.CloseSocket(handle);
+  }
 }
 
 TEST_F(PosixApi, WaitingDatagramsAreAnnouncedOneEach) {
@@ -99,6 +149,95 @@ TEST_F(PosixApi, WaitingDatagramsAreAnnouncedOneEach) {
   EXPECT_EQ(api.RecvFrom(handle, buffer, 8, 0, from), 1);
   ASSERT_TRUE(WaitUntil([&] { return notifications.size() == 2; }));
   EXPECT_EQ(api.RecvFrom(handle, buffer, 8, 0, from), 2);
+}
+
+// An announced datagram waits for the next receive and is not announced again meanwhile, not
+// even when the notifications are asked for again; the receive re-arms them.
+TEST_F(PosixApi, AnnouncedDatagramIsHeldForTheNextReceiveAndAnnouncedOnce) {
+  const SocketHandle handle = BoundSocket();
+  ASSERT_TRUE(peer.bind(QHostAddress::LocalHost, 0));
+  api.AsyncSelect(handle, window, kNotifyMessage, kFdRead);
+  FromPeer("held", handle);
+  FromPeer("next", handle);
+  ASSERT_TRUE(WaitUntil([&] { return notifications.size() == 1; }));
+  EXPECT_FALSE(MoreNotificationsWithin(1, 100));
+  api.AsyncSelect(handle, window, kNotifyMessage, kFdRead);
+  EXPECT_FALSE(MoreNotificationsWithin(1, 50));
+  char buffer[8];
+  SockAddrIn from;
+  EXPECT_EQ(api.RecvFrom(handle, buffer, 8, 0, from), 4);
+  EXPECT_EQ(std::string(buffer, 4), "held");
+  EXPECT_EQ(qFromBigEndian(from.port), peer.localPort());
+  EXPECT_EQ(from.address, api.InetAddr("127.0.0.1"));
+  ASSERT_TRUE(WaitUntil([&] { return notifications.size() == 2; }));
+  EXPECT_EQ(Received(handle), "next");
+  EXPECT_EQ(Received(handle), "error " + std::to_string(kWsaEWouldBlock));
+}
+
+// What a handler may do to its own socket while its notification runs: stop the notifications
+// (the announced datagram stays for a receive, the next one is not announced) or close it.
+TEST_F(PosixApi, HandlerStoppingOrClosingItsSocketEndsItsNotifications) {
+  for (const bool close : {false, true}) {
+    SCOPED_TRACE(close ? "closed" : "stopped");
+    notifications.clear();
+    const SocketHandle handle = BoundSocket();
+    if (!peer.isValid()) {
+      ASSERT_TRUE(peer.bind(QHostAddress::LocalHost, 0));
+    }
+    api.AsyncSelect(handle, window, kNotifyMessage, kFdRead);
+    onNotify = [&](SocketHandle h) {
+      if (close) {
+        EXPECT_EQ(api.CloseSocket(h), 0);
+      } else {
+        api.AsyncSelect(h, window, kNotifyMessage, 0);
+      }
+    };
+    FromPeer("first", handle);
+    FromPeer("second", handle);
+    ASSERT_TRUE(WaitUntil([&] { return notifications.size() == 1; }));
+    EXPECT_FALSE(MoreNotificationsWithin(1, 100));
+    onNotify = nullptr;
+    if (!close) {
+      EXPECT_EQ(Received(handle), "first");
+      EXPECT_EQ(Received(handle), "second");
+      api.CloseSocket(handle);
+    }
+  }
+}
+
+// A queued call takes the datagram, straight or inside a nested dispatch (which announces it
+// there), in the pass that has just found it waiting: the activation of that pass is stale by
+// then and must announce nothing, neither a second notification nor a failed receive.
+TEST_F(PosixApi, ActivationMadeStaleByEarlierReceiveAnnouncesNothing) {
+  for (const bool nested : {false, true}) {
+    SCOPED_TRACE(nested ? "nested" : "straight");
+    notifications.clear();
+    const SocketHandle handle = BoundSocket();
+    if (!peer.isValid()) {
+      ASSERT_TRUE(peer.bind(QHostAddress::LocalHost, 0));
+    }
+    api.AsyncSelect(handle, window, kNotifyMessage, kFdRead);
+    std::string taken;
+    QObject context;
+    FromPeer("once", handle);
+    QMetaObject::invokeMethod(
+        &context,
+        [&] {
+          QTimer bound;
+          bound.setSingleShot(true);
+          bound.start(2000);
+          while (nested && notifications.empty() && bound.isActive()) {
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+          }
+          taken = Received(handle);
+        },
+        Qt::QueuedConnection);
+    ASSERT_TRUE(WaitUntil([&] { return !taken.empty(); }));
+    EXPECT_EQ(taken, "once");
+    EXPECT_FALSE(MoreNotificationsWithin(nested ? 1 : 0, 100));
+    EXPECT_EQ(notifications.size(), nested ? 1u : 0u);
+    api.CloseSocket(handle);
+  }
 }
 
 TEST_F(PosixApi, RefusedLookupStillCompletesAsFailure) {

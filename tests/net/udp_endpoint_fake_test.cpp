@@ -146,6 +146,32 @@ TEST_F(EndpointOverFake, NotificationsAfterEndpointDiedTouchNothing) {
   EXPECT_EQ(api.StartupBalance(), 0);
 }
 
+// What is sent is the caller's array as it was when the send began, also when owner code runs
+// before the datagram leaves and rewrites that array: events inside the lookup wait, or the
+// status handler.
+TEST(EndpointSendCopy, OwnerCodeBeforeTheSendDoesNotChangeWhatIsSent) {
+  for (const bool lookup : {true, false}) {
+    SCOPED_TRACE(lookup ? "lookup wait" : "status handler");
+    Rig rig;
+    std::array<char, 64> buffer{};
+    kCommand.copy(buffer.data(), kCommand.size());
+    const auto scribble = [&buffer] { buffer.fill('X'); };
+    if (lookup) {
+      rig.api.SetHostAddress("plc.test", "127.0.0.7");
+      rig.endpoint->SetRemoteHost("plc.test");
+      QMetaObject::invokeMethod(&rig.watchdog, scribble, Qt::QueuedConnection);
+    } else {
+      rig.endpoint->SetRemoteHost("127.0.0.7");
+      rig.endpoint->SetReportLevel(2);
+      rig.endpoint->OnStatus = [&](TUDPEndpoint&, const std::string&) { scribble(); };
+    }
+    rig.endpoint->SendDatagram(buffer, 15);
+    EXPECT_EQ(buffer[0], 'X');  // the owner code did run before the datagram left
+    ASSERT_EQ(rig.api.Sent().size(), 1u);
+    EXPECT_EQ(rig.api.Sent()[0].bytes, kCommand);
+  }
+}
+
 // --- socket set-up and errors ----------------------------------------------------------
 
 TEST(EndpointSetUp, ConstructionSetsDontLingerAndDoesNotBind) {
@@ -314,6 +340,22 @@ TEST_F(EndpointOverFake, ErrorOfReceiveHandlerReachesReporterAndReceivingGoesOn)
   HandlerGuard::SetReporter(std::move(previous));
   EXPECT_EQ(reported, Texts{"cannot create log"});
   EXPECT_EQ(senders, (Texts{"127.0.0.5:8501", "127.0.0.6:8502"}));
+}
+
+// FromIP is the sender's dotted address with every byte in plain decimal; it names the sender
+// the read cycle compares with the controller's address.
+TEST_F(EndpointOverFake, FromIPIsTheSendersDottedAddress) {
+  Texts senders;
+  endpoint->OnDataReceived = [&](TUDPEndpoint&, std::int32_t, const std::string& ip,
+                                 std::int32_t port) {
+    senders.push_back(ip + ":" + std::to_string(port));
+  };
+  const Texts addresses = {"0.0.0.0", "1.2.3.4", "10.20.99.100", "127.0.0.1", "255.254.199.9"};
+  for (const std::string& address : addresses) api.Deliver("x", address, 65535);
+  DispatchPosted();
+  Texts expected;
+  for (const std::string& address : addresses) expected.push_back(address + ":65535");
+  EXPECT_EQ(senders, expected);
 }
 
 }  // namespace

@@ -2,15 +2,18 @@
 
 #include <QHostAddress>
 #include <QNetworkDatagram>
+#include <QTimer>
 #include <QUdpSocket>
 #include <algorithm>
 #include <array>
 #include <functional>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <tuple>
 #include <vector>
 
+#include "app/handler_guard.h"
 #include "net/posix_socket_api.h"
 #include "net/udp_endpoint.h"
 #include "tests/net/wait_until.h"
@@ -23,6 +26,11 @@ const std::string kCommand = "RDS DM00100 8\r\n";
 class EndpointOverLoopback : public ::testing::Test {
  protected:
   void SetUp() override {
+    ASSERT_TRUE(peer.bind(QHostAddress::LocalHost, 0));
+    LoadEndpoint();
+  }
+
+  void LoadEndpoint() {
     endpoint = std::make_unique<TUDPEndpoint>(api);
     endpoint->LoadStoredProperties();
     endpoint->OnDataReceived = [this](TUDPEndpoint&, std::int32_t n, const std::string& ip,
@@ -30,7 +38,6 @@ class EndpointOverLoopback : public ::testing::Test {
       received.push_back(std::to_string(n) + " from " + ip + ":" + std::to_string(port));
     };
     endpoint->BindLocal();
-    ASSERT_TRUE(peer.bind(QHostAddress::LocalHost, 0));
     endpoint->SetRemoteHost("127.0.0.1");
     endpoint->SetRemotePort(peer.localPort());
   }
@@ -39,6 +46,10 @@ class EndpointOverLoopback : public ::testing::Test {
     std::array<char, 8192> buffer{};
     kCommand.copy(buffer.data(), kCommand.size());
     endpoint->SendDatagram(buffer, length);
+  }
+  void FromPeer(const QByteArray& bytes) {
+    ASSERT_EQ(peer.writeDatagram(bytes, QHostAddress::LocalHost, endpoint->BoundPort()),
+              bytes.size());
   }
   static QNetworkDatagram NextAt(QUdpSocket& socket) {
     if (!WaitUntil([&] { return socket.hasPendingDatagrams(); })) return {};
@@ -179,6 +190,65 @@ TEST_F(EndpointOverLoopback, LocalhostIsLookedUpAndReached) {
   SendCommand();
   EXPECT_EQ(NextAt(peer).data().toStdString(), kCommand);
   EXPECT_EQ(endpoint->RemoteAddressText(), "127.0.0.1");
+}
+
+// A reply handler that waits by dispatching, as the Stop and lookup waits do, gets the next
+// datagram inside that wait, once, and nothing more after it.
+TEST_F(EndpointOverLoopback, DatagramArrivingDuringNestedWaitIsDeliveredThereOnce) {
+  int depth = 0;
+  std::vector<std::string> events;  // "NumberBytes at depth"
+  endpoint->OnDataReceived = [&](TUDPEndpoint&, std::int32_t n, const std::string&, std::int32_t) {
+    events.push_back(std::to_string(n) + " at " + std::to_string(depth));
+    if (events.size() > 1) return;
+    ++depth;
+    FromPeer("second");
+    QTimer bound;
+    bound.start(2000);  // wakes the wait should the datagram never come
+    while (events.size() < 2 && bound.isActive()) HandlerGuard::DispatchPass();
+    --depth;
+  };
+  FromPeer("first");
+  ASSERT_TRUE(WaitUntil([&] { return events.size() == 2 && depth == 0; }));
+  EXPECT_FALSE(WaitUntil([&] { return events.size() > 2; }, 100));
+  EXPECT_EQ(events, (std::vector<std::string>{"5 at 0", "6 at 1"}));
+}
+
+// The error of a reply handler run by the main loop ends at the reporter; the next datagram is
+// announced as usual.
+TEST_F(EndpointOverLoopback, ErrorOfReplyHandlerReachesReporterAndReceivingGoesOn) {
+  std::vector<std::string> reported;
+  auto previous = HandlerGuard::SetReporter([&](const std::string& m) { reported.push_back(m); });
+  std::vector<std::int32_t> sizes;
+  endpoint->OnDataReceived = [&](TUDPEndpoint&, std::int32_t n, const std::string&, std::int32_t) {
+    sizes.push_back(n);
+    if (sizes.size() == 1) throw std::runtime_error("cannot create log");
+  };
+  FromPeer("one");
+  ASSERT_TRUE(WaitUntil([&] { return !sizes.empty(); }));
+  FromPeer("three");
+  ASSERT_TRUE(WaitUntil([&] { return sizes.size() == 2; }));
+  HandlerGuard::SetReporter(std::move(previous));
+  EXPECT_EQ(reported, std::vector<std::string>{"cannot create log"});
+  EXPECT_EQ(sizes, (std::vector<std::int32_t>{3, 5}));
+}
+
+// A datagram waiting on a socket that is replaced, or for an endpoint that is destroyed, is
+// never announced.
+TEST_F(EndpointOverLoopback, NothingIsAnnouncedAfterSocketOrEndpointIsGone) {
+  for (const bool destroy : {false, true}) {
+    SCOPED_TRACE(destroy ? "endpoint destroyed" : "socket replaced");
+    if (!endpoint) LoadEndpoint();
+    auto events = std::make_shared<int>(0);
+    endpoint->OnDataReceived = [events](TUDPEndpoint&, std::int32_t, const std::string&,
+                                        std::int32_t) { ++*events; };
+    FromPeer("late");
+    if (destroy) {
+      endpoint.reset();
+    } else {
+      endpoint->SetLocalPort(0);
+    }
+    EXPECT_FALSE(WaitUntil([&] { return *events > 0; }, 100));
+  }
 }
 
 }  // namespace

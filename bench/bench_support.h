@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Figures shared by the benchmarks: clocks, summaries, memory and the machine's name.
+
+struct Summary {
+  double median = 0;
+  double p99 = 0;  // nearest rank
+  double min = 0;
+  double max = 0;
+  size_t count = 0;
+};
+
+Summary Summarize(std::vector<double> values);
+
+// CPU time of the calling thread, in nanoseconds.
+int64_t ThreadCpuNs();
+// CLOCK_MONOTONIC in nanoseconds: one time base for every process on the machine.
+int64_t MonotonicNs();
+// The process's peak resident set (VmHWM), in KiB.
+long PeakRssKib();
+// "2 cpus, AMD EPYC"
+std::string MachineText();
