@@ -65,7 +65,7 @@ MonitorSettings Settings(uint16_t port) {
 }
 
 // The monitor's cycle as its window drives it, for `rows` rows; main-thread CPU in ns.
-int64_t MonitorRun(uint16_t port, const std::string& logFile, int rows) {
+[[gnu::noinline]] int64_t MonitorRun(uint16_t port, const std::string& logFile, int rows) {
   MonitorSettings settings = Settings(port);
   PosixSocketApi sockets;
   TUDPEndpoint endpoint(sockets);
@@ -95,7 +95,7 @@ int64_t MonitorRun(uint16_t port, const std::string& logFile, int rows) {
 }
 
 // The logger in-process for `rows` rows; main-thread CPU in ns.
-int64_t LoggerRun(uint16_t port, const std::string& folder, int rows, bool sync) {
+[[gnu::noinline]] int64_t LoggerRun(uint16_t port, const std::string& folder, int rows, bool sync) {
   QDir().mkpath(QString::fromStdString(folder));
   LoggerOptions options;
   options.OutputDir = folder;
