@@ -30,14 +30,10 @@
 #include <string>
 #include <vector>
 
-#include "app/handler_guard.h"
+#include "bench/bench_monitor.h"
 #include "logger/unattended_logger.h"
 #include "monitor/clock.h"
 #include "monitor/csv_log.h"
-#include "monitor/read_cycle.h"
-#include "monitor/timer.h"
-#include "net/posix_socket_api.h"
-#include "net/udp_endpoint.h"
 #include "tools/sim/controller_simulator.h"
 
 namespace {
@@ -66,31 +62,20 @@ MonitorSettings Settings(uint16_t port) {
 
 // The monitor's cycle as its window drives it, for `rows` rows; main-thread CPU in ns.
 [[gnu::noinline]] int64_t MonitorRun(uint16_t port, const std::string& logFile, int rows) {
-  MonitorSettings settings = Settings(port);
-  PosixSocketApi sockets;
-  TUDPEndpoint endpoint(sockets);
-  endpoint.LoadStoredProperties();
-  TTimer timer1, timer2, timer3;
-  CsvLog log(logFile);
-  SystemClock clock;
   QEventLoop loop;
-  ReadCycle cycle(ReadCycle::Parts{settings, endpoint, timer1, timer2, timer3, &log, clock,
-                                   [](const std::string&) {}, &HandlerGuard::DispatchPass});
   int done = 0;
-  endpoint.OnDataReceived = [&](TUDPEndpoint&, int32_t n, const std::string& ip, int32_t p) {
-    cycle.UDPEndpoint1DataReceived(n, ip, p);
-    if (!cycle.State().CycleBusy && ++done == rows) loop.quit();
-  };
-  endpoint.BindLocal();
-  timer1.OnTimer = [&] { cycle.Timer1Timer(); };
-  timer2.OnTimer = [&] { cycle.Timer2Timer(); };
-  timer3.OnTimer = [&] { cycle.Timer3Timer(); };
+  BenchMonitor monitor(Settings(port), logFile,
+                       {nullptr,
+                        [&] {
+                          if (++done == rows) loop.quit();
+                        },
+                        nullptr});
   const int64_t start = ThreadCpuNs();
-  cycle.BeginMonitoring(nullptr);
+  monitor.Cycle().BeginMonitoring(nullptr);
   loop.exec();
   const int64_t cpu = ThreadCpuNs() - start;
-  timer1.SetEnabled(false);
-  timer2.SetEnabled(false);
+  monitor.Timer1().SetEnabled(false);
+  monitor.Timer2().SetEnabled(false);
   return cpu;
 }
 
