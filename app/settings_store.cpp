@@ -69,7 +69,10 @@ std::string SettingsStore::ExecutablePath() {
 }
 
 MonitorSettings SettingsStore::Load(const std::string& iniPath) {
-  const ProfileFile file(iniPath);
+  return Load(ProfileFile(iniPath));
+}
+
+MonitorSettings SettingsStore::Load(const ProfileFile& file) {
   MonitorSettings settings;
   settings.IPAddress =
       file.ReadString(kSection, kIPAddressKey, kDefaultIPAddress, kMaxIPAddressChars);

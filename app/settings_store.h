@@ -4,6 +4,8 @@
 
 #include "app/monitor_settings.h"
 
+class ProfileFile;
+
 // The eight monitoring settings in section "Setup" of the INI file beside the executable.
 class SettingsStore {
  public:
@@ -19,6 +21,8 @@ class SettingsStore {
 
   // The settings in the file; a missing file or key gives that key's default.
   static MonitorSettings Load(const std::string& iniPath);
+  // The same from a file already read.
+  static MonitorSettings Load(const ProfileFile& file);
 
   // Writes all eight keys in one atomic replace of the file; false when that failed.
   static bool Save(const std::string& iniPath, const MonitorSettings& settings);

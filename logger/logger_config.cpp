@@ -34,10 +34,11 @@ std::optional<MonitorSettings> LoadLoggerConfig(const std::string& path, std::st
     *error = "config " + path + ": " + why;
     return std::nullopt;
   };
-  if (!ProfileFile(path).HasKey("Setup", "IPAddress")) {
+  const ProfileFile file(path);
+  if (!file.HasKey("Setup", "IPAddress")) {
     return refuse("no IPAddress in section [Setup]; the logger polls only an address you chose");
   }
-  const MonitorSettings s = SettingsStore::Load(path);
+  const MonitorSettings s = SettingsStore::Load(file);
   if (s.IPAddress.empty()) return refuse("IPAddress is empty");
   if (s.PortNo < 1 || s.PortNo > 65535) {
     return refuse("PortNo " + std::to_string(s.PortNo) + " is not a port (1 to 65535)");

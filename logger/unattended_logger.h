@@ -43,10 +43,6 @@ class UnattendedLogger {
 
   std::function<void(int status)> OnFinished;
 
-  const RowWriter& Writer() const { return *writer_; }
-  const ReadCycle& Cycle() const { return *cycle_; }
-  TUDPEndpoint& Endpoint() { return *endpoint_; }
-
  private:
   void RowComplete(const LocalDateTime& stamp, const std::vector<uint16_t>& values);
   void Status(const std::string& text);

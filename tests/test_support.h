@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <exception>
 #include <filesystem>
 #include <fstream>
@@ -28,6 +29,15 @@ inline std::set<std::string> FileNamesIn(const std::filesystem::path& directory)
     names.insert(entry.path().filename().string());
   }
   return names;
+}
+
+// Everything written to a stream so far, from its start.
+inline std::string ReadStream(std::FILE* stream) {
+  std::fflush(stream);
+  std::rewind(stream);
+  std::string text;
+  for (int c = 0; (c = std::fgetc(stream)) != EOF;) text += static_cast<char>(c);
+  return text;
 }
 
 // The message of the E that the call throws; fails the test when it throws nothing.

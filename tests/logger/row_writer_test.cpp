@@ -9,16 +9,12 @@
 #include <vector>
 
 #include "logger/status_journal.h"
+#include "tests/fakes/fake_clock.h"
 #include "tests/test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-class QuietClock final : public Clock {
- public:
-  LocalDateTime Now() const override { return {2026, 12, 9, 23, 59, 58}; }
-};
 
 const std::string kHeader = "YYYY-MM-DD,HH:MM:SS,DM00100,DM00101\r\n";
 const std::vector<uint16_t> kValues{7, 65535};
@@ -41,13 +37,7 @@ class RowWriterTest : public ::testing::Test {
   }
   static std::string Row(const std::string& stamp) { return stamp + ",7,-1\r\n"; }
   std::string File(const std::string& name) const { return ReadFileText(folder_ / name); }
-  std::string Journal() {
-    std::fflush(journalFile_);
-    std::rewind(journalFile_);
-    std::string text;
-    for (int c = 0; (c = std::fgetc(journalFile_)) != EOF;) text += static_cast<char>(c);
-    return text;
-  }
+  std::string Journal() { return ReadStream(journalFile_); }
 
   RowWriter::Setup setup;
   fs::path folder_;
@@ -55,7 +45,7 @@ class RowWriterTest : public ::testing::Test {
  private:
   QTemporaryDir dir_;
   std::FILE* journalFile_ = std::tmpfile();
-  QuietClock clock_;
+  FakeClock clock_;
 
  protected:
   StatusJournal journal_{journalFile_, clock_};

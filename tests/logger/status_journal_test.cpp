@@ -6,35 +6,25 @@
 #include <cstdio>
 #include <string>
 
+#include "tests/fakes/fake_clock.h"
+#include "tests/test_support.h"
+
 namespace {
 
 using namespace std::chrono_literals;
 using Kind = StatusJournal::Kind;
 
-class SetClock final : public Clock {
- public:
-  LocalDateTime Now() const override { return Time; }
-  Monotonic::time_point Elapsed() const override { return Steady; }
-  LocalDateTime Time{2026, 12, 9, 10, 0, 1};
-  Monotonic::time_point Steady{};
-};
-
 class StatusJournalTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    clock.Time = {2026, 12, 9, 10, 0, 1};
     file_ = std::tmpfile();
     ASSERT_NE(file_, nullptr);
   }
   void TearDown() override { std::fclose(file_); }
-  std::string Lines() {
-    std::fflush(file_);
-    std::rewind(file_);
-    std::string text;
-    for (int c = 0; (c = std::fgetc(file_)) != EOF;) text += static_cast<char>(c);
-    return text;
-  }
+  std::string Lines() { return ReadStream(file_); }
 
-  SetClock clock;
+  FakeClock clock;
   std::FILE* file_ = nullptr;
 };
 
