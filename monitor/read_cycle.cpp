@@ -68,7 +68,6 @@ void ReadCycle::StartCycle(uint8_t kind, int32_t first, int32_t count) {
     }
     matcher_.SetTimes(AnswerLifetime(parts_.Settings.TimeOut),
                       DuplicateWindow(parts_.Settings.TimeOut));
-    held_ = false;
     RequestNext(matcher_.NextCount(count, parts_.LocalTime.Elapsed()));
     return;
   }
