@@ -258,6 +258,27 @@ ProfileFile::ProfileFile(const std::string& path) {
   }
 }
 
+ProfileFile::KeyValues ProfileFile::Entries(std::string_view section) const {
+  KeyValues entries;
+  bool inSection = false;
+  for (std::string_view rest = text_; !rest.empty();) {
+    const LineView line = FirstLine(rest);
+    rest.remove_prefix(line.content.size() + line.eol.size());
+    const ParsedLine parsed = Parse(line.content);
+    if (parsed.kind == LineKind::kSection) {
+      if (inSection) break;
+      inSection = EqualsIgnoreCase(parsed.name, section);
+    } else if (inSection && parsed.kind == LineKind::kKey) {
+      entries.emplace_back(parsed.name, parsed.value);
+    }
+  }
+  return entries;
+}
+
+void ProfileFile::SkipByteOrderMark() {
+  if (text_.starts_with("\xEF\xBB\xBF")) text_.erase(0, 3);
+}
+
 std::optional<std::string_view> ProfileFile::FindValue(std::string_view section,
                                                        std::string_view key) const {
   bool inSection = false;

@@ -31,6 +31,13 @@ class ProfileFile {
     return FindValue(section, key).has_value();
   }
 
+  // Every key line of the first matching section, in file order, with trimmed names and values;
+  // a key given twice is listed twice.
+  KeyValues Entries(std::string_view section) const;
+
+  // Reads the file as if it did not start with a UTF-8 byte-order mark.
+  void SkipByteOrderMark();
+
   // The key's value by the profile-integer rule (see ParseInteger), or defaultValue when the
   // section or key is missing.
   int32_t ReadInteger(std::string_view section, std::string_view key, int32_t defaultValue) const;

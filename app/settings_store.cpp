@@ -72,6 +72,12 @@ MonitorSettings SettingsStore::Load(const std::string& iniPath) {
   return Load(ProfileFile(iniPath));
 }
 
+std::vector<std::string_view> SettingsStore::IntegerKeyNames() {
+  std::vector<std::string_view> names;
+  for (const IntegerKey& key : kIntegerKeys) names.emplace_back(key.name);
+  return names;
+}
+
 MonitorSettings SettingsStore::Load(const ProfileFile& file) {
   MonitorSettings settings;
   settings.IPAddress =

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "app/monitor_settings.h"
 
@@ -23,6 +25,9 @@ class SettingsStore {
   static MonitorSettings Load(const std::string& iniPath);
   // The same from a file already read.
   static MonitorSettings Load(const ProfileFile& file);
+
+  // The names of the integer keys of section [Setup], in their stored order.
+  static std::vector<std::string_view> IntegerKeyNames();
 
   // Writes all eight keys in one atomic replace of the file; false when that failed.
   static bool Save(const std::string& iniPath, const MonitorSettings& settings);

@@ -1,7 +1,10 @@
 #include "logger/folder_lock.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <utility>
 
 #include <cerrno>
 #include <cstring>
@@ -12,6 +15,7 @@ FolderLock::~FolderLock() {
 
 FolderLock::Result FolderLock::Acquire(const std::string& directory, pid_t* holder,
                                        std::string* error) {
+  directory_ = directory;
   const std::string path = directory + "/" + kFileName;
   const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0) {
@@ -40,6 +44,19 @@ FolderLock::Result FolderLock::Acquire(const std::string& directory, pid_t* hold
   if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, pid.data(), pid.size(), 0) < 0) {
     // The lock holds all the same; only the note for people is missing.
   }
+  if (fd_ >= 0) ::close(fd_);
   fd_ = fd;
   return Result::kHeld;
+}
+
+bool FolderLock::Current() const {
+  struct stat locked {};
+  struct stat now {};
+  const std::string path = directory_ + "/" + kFileName;
+  return fd_ >= 0 && ::fstat(fd_, &locked) == 0 && ::stat(path.c_str(), &now) == 0 &&
+         locked.st_dev == now.st_dev && locked.st_ino == now.st_ino;
+}
+
+FolderLock::Result FolderLock::Renew(pid_t* holder, std::string* error) {
+  return Acquire(std::string(directory_), holder, error);
 }

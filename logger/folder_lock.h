@@ -19,6 +19,13 @@ class FolderLock {
   // kBusy: another process holds it, *holder says which. kFailed: *error says why.
   Result Acquire(const std::string& directory, pid_t* holder, std::string* error);
 
+  // Whether the folder's lock file is still the one locked. A folder removed or renamed and
+  // made again holds another lock file, or none, which a second logger could take.
+  bool Current() const;
+  // Locks the folder as it is now, keeping the old lock until the new one is held.
+  Result Renew(pid_t* holder, std::string* error);
+
  private:
+  std::string directory_;
   int fd_ = -1;
 };

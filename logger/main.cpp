@@ -57,7 +57,9 @@ int main(int argc, char** argv) {
       return Refuse(kExitBadSetup, error);
   }
 
-  UnattendedLogger logger(*options, *settings, {});
+  UnattendedLogger::Environment environment;
+  environment.Lock = &lock;
+  UnattendedLogger logger(*options, *settings, environment);
   int status = 0;
   logger.OnFinished = [&status](int finished) {
     status = finished;

@@ -1,8 +1,14 @@
 #include "logger/row_writer.h"
 
+#include <algorithm>
 #include <exception>
+#include <filesystem>
+#include <regex>
+#include <system_error>
 #include <utility>
 
+#include "app/exception.h"
+#include "logger/folder_lock.h"
 #include "logger/status_journal.h"
 #include "monitor/csv_log.h"
 
@@ -14,7 +20,44 @@ constexpr std::size_t kBatchBytes = std::size_t{1} << 20;
 RowWriter::RowWriter(Setup setup, const LocalDateTime& start, StatusJournal& journal)
     : setup_(std::move(setup)), journal_(journal) {
   CsvLog::AppendHeaderText(header_, setup_.DeviceName, setup_.DeviceStart, setup_.DeviceNum);
+  // Log names are their start's date and time, so the greatest is the newest.
+  static const std::regex kLogName(R"(\d{4}-\d{2}-\d{2} \d{2}-\d{2}-\d{2}\.csv)");
+  std::string newest;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(setup_.Directory, error)) {
+    const std::string name = entry.path().filename().string();
+    if (name > newest && std::regex_match(name, kLogName)) newest = name;
+  }
+  if (!newest.empty()) CutUnfinishedRow(setup_.Directory + "/" + newest);
   StartFile(start);
+}
+
+void RowWriter::CutUnfinishedRow(const std::string& file) {
+  const std::size_t removed = CsvLog::CutUnfinishedRow(file);
+  if (removed > 0) {
+    journal_.Line("removed " + StatusJournal::Count(removed, "byte", "bytes") +
+                  " of a row left unfinished from " + file);
+  }
+}
+
+void RowWriter::CheckLock() {
+  if (setup_.Lock == nullptr || setup_.Lock->Current()) return;
+  pid_t holder = 0;
+  std::string error;
+  switch (setup_.Lock->Renew(&holder, &error)) {
+    case FolderLock::Result::kHeld:
+      journal_.Line("the output folder " + setup_.Directory +
+                    " was made anew; it is locked again and logging goes on there");
+      headerDue_ = true;
+      announced_ = false;
+      return;
+    case FolderLock::Result::kBusy:
+      throw Exception("the output folder " + setup_.Directory +
+                      " was made anew and another logger (process " + std::to_string(holder) +
+                      ") writes there; this one does not");
+    case FolderLock::Result::kFailed:
+      throw Exception(error);
+  }
 }
 
 void RowWriter::StartFile(const LocalDateTime& moment) {
@@ -46,7 +89,12 @@ bool RowWriter::Flush() {
       ++rows;
     }
     try {
-      CsvLog(file_).AppendRows(header_, headerDue_, batch, setup_.Sync);
+      CheckLock();
+      const std::size_t removed = CsvLog(file_).AppendRows(header_, headerDue_, batch, setup_.Sync);
+      if (removed > 0) {
+        journal_.Line("removed " + StatusJournal::Count(removed, "byte", "bytes") +
+                      " of a row left unfinished from " + file_);
+      }
     } catch (const std::exception& error) {
       ++failedWrites_;
       journal_.Occurred(StatusJournal::Kind::kStorage, error.what());
@@ -72,8 +120,9 @@ bool RowWriter::Flush() {
   }
   if (backlog_) {
     backlog_ = false;
-    journal_.Line("backlog written: " + std::to_string(written_ - writtenBeforeBacklog_) +
-                  " rows kept in memory are in the log");
+    journal_.Line("backlog written: " +
+                  StatusJournal::Count(written_ - writtenBeforeBacklog_, "row", "rows") +
+                  " kept in memory are in the log");
   }
   return true;
 }

@@ -8,6 +8,7 @@
 
 #include "monitor/clock.h"
 
+class FolderLock;
 class StatusJournal;
 
 // Where the logger's rows go: files named after the moment they start in one folder, a header
@@ -16,6 +17,8 @@ class StatusJournal;
 // and is written before any later row as soon as writing works again; none is ever dropped.
 class RowWriter {
  public:
+  static constexpr std::size_t kDefaultBacklogLimit = std::size_t{64} << 20;
+
   struct Setup {
     std::string Directory;
     bool RotateDaily = true;  // a row stamped on another day than its file starts a new file
@@ -25,10 +28,12 @@ class RowWriter {
     int32_t DeviceNum = 0;
     bool UnsignedValues = false;
     // Rows kept while the log cannot be written; at this bound polling pauses.
-    std::size_t BacklogLimit = std::size_t{64} << 20;
+    std::size_t BacklogLimit = kDefaultBacklogLimit;
+    // The folder's lock, checked before each write; none in tests that need no lock.
+    FolderLock* Lock = nullptr;
   };
-
-  // The first file is named after `start`, the moment the run began.
+  // The first file is named after `start`, the moment the run began. The newest log already
+  // in the folder loses the remains of a row that a killed run left unfinished.
   RowWriter(Setup setup, const LocalDateTime& start, StatusJournal& journal);
 
   // Queues the row, then writes what can be written.
@@ -50,6 +55,10 @@ class RowWriter {
   };
 
   void StartFile(const LocalDateTime& moment);
+  void CutUnfinishedRow(const std::string& file);
+  // Whether this logger may write in the folder: the lock is still the folder's, or was taken
+  // again after the folder was made anew. Throws what keeps it from writing.
+  void CheckLock();
 
   Setup setup_;
   StatusJournal& journal_;

@@ -12,16 +12,53 @@ void StatusJournal::Line(const std::string& text) {
   std::fflush(out_);
 }
 
-void StatusJournal::Occurred(Kind kind, const std::string& condition) {
+void StatusJournal::Occurred(Kind kind, const std::string& condition, const std::string& detail) {
   const auto found = std::find_if(active_.begin(), active_.end(),
                                   [&](const Active& a) { return a.text == condition; });
   if (found != active_.end()) {
     ++found->count;
     found->sinceRow = true;
+    Note(*found, detail);
     return;
   }
-  active_.push_back({condition, kind, 1, clock_.Elapsed(), true});
-  Line(condition);
+  active_.push_back({condition, kind, 1, clock_.Elapsed(), true, {}, {}});
+  Note(active_.back(), detail);
+  Line(detail.empty() ? condition : condition + " (" + detail + ")");
+}
+
+void StatusJournal::Note(Active& active, const std::string& detail) {
+  if (detail.empty()) return;
+  for (auto& [text, count] : active.shown) {
+    if (text == detail) {
+      ++count;
+      return;
+    }
+  }
+  if (active.shown.size() < kDetailsShown) {
+    active.shown.emplace_back(detail, 1);
+  } else if (active.others.size() < kDetailsCounted) {
+    active.others.insert(detail);
+  }
+}
+
+std::string StatusJournal::Details(const Active& active) {
+  std::string text;
+  for (const auto& [detail, count] : active.shown) {
+    text += (text.empty() ? "" : ", ") + detail + " " + Times(count);
+  }
+  if (!active.others.empty()) {
+    text += std::string(active.others.size() >= kDetailsCounted ? " and at least " : " and ") +
+            std::to_string(active.others.size()) + " more";
+  }
+  return text;
+}
+
+std::string StatusJournal::Times(uint64_t count) {
+  return count == 1 ? "once" : std::to_string(count) + " times";
+}
+
+std::string StatusJournal::Count(uint64_t count, const char* noun, const char* plural) {
+  return std::to_string(count) + " " + (count == 1 ? noun : plural);
 }
 
 void StatusJournal::ClearWhere(Kind kind, bool onlyQuietSinceRow) {
@@ -32,8 +69,9 @@ void StatusJournal::ClearWhere(Kind kind, bool onlyQuietSinceRow) {
       a.sinceRow = false;
       return false;
     }
-    const std::string times = a.count == 1 ? "once" : std::to_string(a.count) + " times";
-    Line("cleared: " + a.text + " (" + times + " in " + Duration(now - a.first) + ")");
+    const std::string details = Details(a);
+    Line("cleared: " + a.text + " (" + Times(a.count) + " in " + Duration(now - a.first) +
+         (details.empty() ? "" : ": " + details) + ")");
     return true;
   });
 }

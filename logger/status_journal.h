@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "monitor/clock.h"
@@ -24,12 +26,21 @@ class StatusJournal {
 
   // A line of its own: start, new file, summary.
   void Line(const std::string& text);
-  void Occurred(Kind kind, const std::string& condition);
+  // `detail` (a size, a sender) is not part of the condition: the first line names the first
+  // one, the cleared line the first few with how often each came, then how many others.
+  void Occurred(Kind kind, const std::string& condition, const std::string& detail = {});
   void RowCompleted();
   void StorageWorks();
 
   // "4 s", "3 min 20 s", "2 h 5 min", "1 d 3 h".
   static std::string Duration(Clock::Monotonic::duration elapsed);
+  // "once", "2 times".
+  static std::string Times(uint64_t count);
+  // "1 row", "2 rows": `noun` and its plural.
+  static std::string Count(uint64_t count, const char* noun, const char* plural);
+
+  static constexpr std::size_t kDetailsShown = 4;
+  static constexpr std::size_t kDetailsCounted = 4096;
 
  private:
   struct Active {
@@ -37,8 +48,13 @@ class StatusJournal {
     Kind kind;
     uint64_t count = 0;
     Clock::Monotonic::time_point first;
-    bool sinceRow = true;  // occurred since the last row completed
+    bool sinceRow = true;                                 // occurred since the last row completed
+    std::vector<std::pair<std::string, uint64_t>> shown;  // the first details, with counts
+    std::unordered_set<std::string> others;               // the rest, up to kDetailsCounted
   };
+
+  static void Note(Active& active, const std::string& detail);
+  static std::string Details(const Active& active);
 
   void ClearWhere(Kind kind, bool onlyQuietSinceRow);
 

@@ -22,6 +22,31 @@ std::string DeviceName(const MonitorSettings& s, int64_t device) {
   return std::string(DeviceCode(s.DeviceName)) + FormatDeviceNumber(device);
 }
 
+// Each line starts with the monitor's text, so operators recognise it, and says what the
+// logger does about it.
+std::string DropText(ReadCycle::Drop why) {
+  switch (why) {
+    case ReadCycle::Drop::kWrongSender:
+      return "Unexpected-UDP-DataReceived (a datagram from another sender than the controller; "
+             "dropped)";
+    case ReadCycle::Drop::kNotAwaited:
+      return "Unexpected-UDP-DataReceived (a datagram while no request is awaited; dropped)";
+    case ReadCycle::Drop::kWrongSize:
+      return "Unexpected-UDP-NumberBytes (a reply of another size than asked for; dropped, the "
+             "request stays awaited)";
+    case ReadCycle::Drop::kMalformed:
+      return "Unexpected-UDP-DataReceived (a reply not in the controller's layout; dropped, the "
+             "request stays awaited)";
+  }
+  return {};
+}
+
+std::string DropDetail(ReadCycle::Drop why, int32_t numberBytes, const std::string& fromIP,
+                       int32_t port) {
+  if (why == ReadCycle::Drop::kWrongSender) return fromIP + ":" + std::to_string(port);
+  return StatusJournal::Count(static_cast<uint64_t>(std::max(numberBytes, 0)), "byte", "bytes");
+}
+
 }  // namespace
 
 UnattendedLogger::UnattendedLogger(const LoggerOptions& options, const MonitorSettings& settings,
@@ -38,6 +63,7 @@ UnattendedLogger::UnattendedLogger(const LoggerOptions& options, const MonitorSe
   }
   // Interval 0 is one row; its cycle is still tried again each second until it completes.
   if (settings_.Interval == 0) {
+    oneRow_ = true;
     rowsWanted_ = 1;
     settings_.Interval = 1;
   }
@@ -53,6 +79,7 @@ UnattendedLogger::UnattendedLogger(const LoggerOptions& options, const MonitorSe
   setup.DeviceStart = settings_.DeviceStart;
   setup.DeviceNum = settings_.DeviceNum;
   setup.UnsignedValues = settings_.Unsigned == 1;
+  setup.Lock = environment.Lock;
   writer_ = std::make_unique<RowWriter>(setup, clock_.Now(), journal_);
 
   endpoint_ = std::make_unique<TUDPEndpoint>(*environment_.Sockets);
@@ -80,7 +107,15 @@ UnattendedLogger::UnattendedLogger(const LoggerOptions& options, const MonitorSe
     RowComplete(stamp, values);
   };
   parts.Failure = [this](const std::string& message) {
-    journal_.Occurred(StatusJournal::Kind::kCycle, message);
+    journal_.Occurred(StatusJournal::Kind::kCycle,
+                      message +
+                          " (the send failed; the cycle is given up and started again at "
+                          "the next interval)");
+  };
+  parts.Dropped = [this](ReadCycle::Drop why, int32_t numberBytes, const std::string& fromIP,
+                         int32_t port) {
+    journal_.Occurred(StatusJournal::Kind::kCycle, DropText(why),
+                      DropDetail(why, numberBytes, fromIP, port));
   };
   cycle_ = std::make_unique<ReadCycle>(parts);
   timer1_.OnTimer = [this] { cycle_->Timer1Timer(); };
@@ -102,11 +137,12 @@ UnattendedLogger::~UnattendedLogger() {
 
 void UnattendedLogger::Start() {
   const int64_t last = int64_t{settings_.DeviceStart} + settings_.DeviceNum - 1;
+  const std::string cadence =
+      oneRow_ ? "one row" : "every " + std::to_string(settings_.Interval) + " s";
   journal_.Line("varnel-logger 0.1: " + DeviceName(settings_, settings_.DeviceStart) + "-" +
                 DeviceName(settings_, last) + " from " + settings_.IPAddress + ":" +
-                std::to_string(settings_.PortNo) + " every " + std::to_string(settings_.Interval) +
-                " s (time-out " + std::to_string(settings_.TimeOut) + " ms) into " +
-                options_.OutputDir +
+                std::to_string(settings_.PortNo) + ", " + cadence + " (time-out " +
+                std::to_string(settings_.TimeOut) + " ms) into " + options_.OutputDir +
                 (options_.Rotation == LoggerOptions::Rotate::kDaily ? ", a file a day" : "") +
                 (options_.Durability == LoggerOptions::Sync::kRow ? ", each row synced" : ""));
   // Set before the first send, so that a failed one is tried again at the right tick.
@@ -116,8 +152,12 @@ void UnattendedLogger::Start() {
 }
 
 void UnattendedLogger::Status(const std::string& text) {
-  // The empty text only says that a reply was taken.
-  if (!text.empty()) journal_.Occurred(StatusJournal::Kind::kCycle, text);
+  // The empty text only says that a reply was taken; the cycle's only other text is the
+  // time-out's.
+  if (text.empty()) return;
+  journal_.Occurred(StatusJournal::Kind::kCycle, text + " (no answer within " +
+                                                     std::to_string(settings_.TimeOut) +
+                                                     " ms; the request is sent again)");
 }
 
 void UnattendedLogger::RowComplete(const LocalDateTime& stamp,
@@ -165,8 +205,8 @@ void UnattendedLogger::Stop() {
     Finish(0);
     return;
   }
-  journal_.Line(std::to_string(writer_->Backlog()) + " rows could not be written to " +
-                writer_->CurrentFile());
+  journal_.Line(StatusJournal::Count(writer_->Backlog(), "row", "rows") +
+                " could not be written to " + writer_->CurrentFile());
   Finish(1);
 }
 
@@ -183,8 +223,9 @@ void UnattendedLogger::Finish(int status) {
 
 std::string UnattendedLogger::Summary() const {
   const ReadCycle::Counters& c = cycle_->Stats();
-  return "stopped: " + std::to_string(writer_->Written()) + " rows written, " +
-         std::to_string(c.Requests) + " requests, " + std::to_string(c.Resends) + " resends, " +
-         std::to_string(c.Dropped) + " datagrams dropped, " +
-         std::to_string(c.Failures + writer_->FailedWrites()) + " errors";
+  return "stopped: " + StatusJournal::Count(writer_->Written(), "row", "rows") + " written, " +
+         StatusJournal::Count(c.Requests, "request", "requests") + ", " +
+         StatusJournal::Count(c.Resends, "resend", "resends") + ", " +
+         StatusJournal::Count(c.Dropped, "datagram", "datagrams") + " dropped, " +
+         StatusJournal::Count(c.Failures + writer_->FailedWrites(), "error", "errors");
 }

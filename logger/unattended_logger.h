@@ -14,6 +14,7 @@
 #include "monitor/timer.h"
 
 class Clock;
+class FolderLock;
 class ReadCycle;
 class SocketApi;
 class TUDPEndpoint;
@@ -28,6 +29,7 @@ class UnattendedLogger {
     SocketApi* Sockets = nullptr;      // null: POSIX sockets
     const Clock* LocalTime = nullptr;  // null: the system clock
     std::FILE* Journal = stderr;
+    FolderLock* Lock = nullptr;  // the output folder's, checked before each write
   };
 
   UnattendedLogger(const LoggerOptions& options, const MonitorSettings& settings,
@@ -67,6 +69,7 @@ class UnattendedLogger {
   QTimer backlogTimer_;
   HandlerGuard::Reporter previousReporter_;
   int64_t rowsWanted_ = 0;  // 0: no limit
+  bool oneRow_ = false;     // Interval 0: one row
   bool stopping_ = false;
   bool finished_ = false;
 };

@@ -27,7 +27,10 @@ bool WriteAll(int fd, const char* data, size_t size, off_t* written) {
       if (errno == EINTR) continue;
       return false;
     }
-    if (count == 0) return false;  // no progress: give up rather than spin
+    if (count == 0) {  // no progress: give up rather than spin
+      errno = ENOSPC;
+      return false;
+    }
     data += count;
     size -= static_cast<size_t>(count);
     *written += count;
@@ -38,14 +41,35 @@ bool WriteAll(int fd, const char* data, size_t size, off_t* written) {
 // One open-append-close of the log file.
 class AppendSession {
  public:
-  explicit AppendSession(const std::string& fileName) : fileName_(fileName) {
+  // `detailed`: errors also say which step failed and why (the headless logger's journal); the
+  // monitor's texts are the plain ones.
+  explicit AppendSession(const std::string& fileName, bool detailed = false)
+      : fileName_(fileName), detailed_(detailed) {
     // Read access only to look at the last byte (unfinished row); O_APPEND so every write
     // lands at the end, and no O_TRUNC: an existing log is never emptied.
     do {
       fd_ = ::open(fileName.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     } while (fd_ < 0 && errno == EINTR);
-    if (fd_ < 0) throw Exception("ファイル " + fileName + " を作成できません");
+    if (fd_ >= 0) return;
+    const int failure = errno;
+    if (!detailed_) throw Exception("ファイル " + fileName + " を作成できません");
+    // An existing file that cannot be opened for writing was not to be created.
+    if (::access(fileName.c_str(), F_OK) == 0) {
+      throw Exception("ファイル " + fileName +
+                      " に書き込めません (open: " + std::strerror(failure) + ")");
+    }
+    throw Exception("ファイル " + fileName +
+                    " を作成できません (create: " + std::strerror(failure) + ")");
   }
+
+  // Opens an existing file to cut its unfinished row; false when there is none to open.
+  AppendSession(const std::string& fileName, int /*existingOnly*/)
+      : fileName_(fileName), detailed_(true) {
+    do {
+      fd_ = ::open(fileName.c_str(), O_RDWR | O_APPEND | O_CLOEXEC);
+    } while (fd_ < 0 && errno == EINTR);
+  }
+  bool Open() const { return fd_ >= 0; }
 
   AppendSession(const AppendSession&) = delete;
   AppendSession& operator=(const AppendSession&) = delete;
@@ -84,28 +108,29 @@ class AppendSession {
   // A file that only ever receives whole rows ends inside one only when an append was cut off
   // (a kill between a short write and the cut back): those bytes were never a row anyone
   // counted, so they go.
-  void DropUnfinishedRow() {
+  // The bytes removed.
+  std::size_t DropUnfinishedRow() {
     MeasureBefore();
-    if (!regular_ || sizeBefore_ == 0) return;
+    if (!regular_ || sizeBefore_ == 0) return 0;
+    const off_t size = sizeBefore_;
     // Nearly always the file ends a row: one byte tells.
     char last = 0;
-    if (::pread(fd_, &last, 1, sizeBefore_ - 1) == 1 && last == '\n') return;
+    if (::pread(fd_, &last, 1, size - 1) == 1 && last == '\n') return 0;
     char chunk[4096];
-    off_t end = sizeBefore_;
+    off_t end = size;
     while (end > 0) {
       const off_t start = end > static_cast<off_t>(sizeof chunk) ? end - off_t{sizeof chunk} : 0;
       const ssize_t got = ::pread(fd_, chunk, static_cast<size_t>(end - start), start);
       if (got < 0 && errno == EINTR) continue;
-      if (got <= 0) return;  // unreadable: leave the file as it is
+      if (got <= 0) return 0;  // unreadable: leave the file as it is
       for (ssize_t i = got - 1; i >= 0; --i) {
         if (chunk[i] != '\n') continue;
-        if (start + i + 1 == sizeBefore_) return;  // already at a line's end
-        Truncate(start + i + 1);
-        return;
+        if (start + i + 1 == size) return 0;  // already at a line's end
+        return Truncate(start + i + 1) ? static_cast<std::size_t>(size - (start + i + 1)) : 0;
       }
       end = start;
     }
-    Truncate(0);
+    return Truncate(0) ? static_cast<std::size_t>(size) : 0;
   }
 
   bool Empty() {
@@ -116,7 +141,7 @@ class AppendSession {
   // In one write of its own, so that no part of it reaches the file alone.
   void AddWhole(std::string_view text) {
     Flush();
-    if (!WriteAll(fd_, text.data(), text.size(), &written_)) FailWrite();
+    if (!WriteAll(fd_, text.data(), text.size(), &written_)) FailWrite("write");
   }
 
   void Finish(bool sync = false) {
@@ -124,7 +149,7 @@ class AppendSession {
     if (sync) Sync();
     const int fd = std::exchange(fd_, -1);
     // A failing close can mean the data never reached the disk; report it too.
-    if (::close(fd) != 0 && errno != EINTR) ThrowWriteError();
+    if (::close(fd) != 0 && errno != EINTR) ThrowWriteError("close", errno);
   }
 
  private:
@@ -142,23 +167,24 @@ class AppendSession {
 
   void Flush() {
     if (used_ == 0) return;
-    if (!WriteAll(fd_, chunk_, used_, &written_)) FailWrite();
+    if (!WriteAll(fd_, chunk_, used_, &written_)) FailWrite("write");
     used_ = 0;
   }
 
   // A full disk must not leave half a row that later rows would continue, and the lost values
   // must reach the operator: cut the file back to where this append began.
-  [[noreturn]] void FailWrite() {
+  [[noreturn]] void FailWrite(const char* step) {
+    const int failure = errno;
     MeasureBefore();
     if (regular_ && written_ > 0) Truncate(sizeBefore_);
     ::close(std::exchange(fd_, -1));
-    ThrowWriteError();
+    ThrowWriteError(step, failure);
   }
 
   // The data first, then, for a file that was new or empty, its directory entry, so that a
   // power cut cannot take the file's name away from rows already counted as written.
   void Sync() {
-    if (::fdatasync(fd_) != 0) FailWrite();
+    if (::fdatasync(fd_) != 0) FailWrite("sync");
     MeasureBefore();
     if (sizeBefore_ != 0) return;
     const size_t slash = fileName_.rfind('/');
@@ -170,22 +196,25 @@ class AppendSession {
     }
   }
 
-  void Truncate(off_t size) {
+  bool Truncate(off_t size) {
     int result = 0;
     do {
       result = ::ftruncate(fd_, size);
     } while (result != 0 && errno == EINTR);
-    if (result == 0) {
-      sizeBefore_ = size;
-      written_ = 0;
-    }
+    if (result != 0) return false;
+    sizeBefore_ = size;
+    written_ = 0;
+    return true;
   }
 
-  [[noreturn]] void ThrowWriteError() const {
-    throw Exception("ファイル " + fileName_ + " に書き込めません");
+  [[noreturn]] void ThrowWriteError(const char* step, int failure) const {
+    std::string text = "ファイル " + fileName_ + " に書き込めません";
+    if (detailed_) text += std::string(" (") + step + ": " + std::strerror(failure) + ")";
+    throw Exception(text);
   }
 
   const std::string& fileName_;
+  bool detailed_ = false;
   int fd_ = -1;
   bool measured_ = false;
   bool regular_ = false;
@@ -286,10 +315,10 @@ void CsvLog::EndRow() {
   session.Finish();
 }
 
-void CsvLog::AppendRows(std::string_view header, bool withHeader, std::string_view rows,
-                        bool sync) {
-  AppendSession session(fileName_);
-  session.DropUnfinishedRow();
+std::size_t CsvLog::AppendRows(std::string_view header, bool withHeader, std::string_view rows,
+                               bool sync) {
+  AppendSession session(fileName_, true);
+  const std::size_t dropped = session.DropUnfinishedRow();
   if (withHeader || session.Empty()) {
     std::string whole;
     whole.reserve(header.size() + rows.size());
@@ -299,4 +328,11 @@ void CsvLog::AppendRows(std::string_view header, bool withHeader, std::string_vi
     session.AddWhole(rows);
   }
   session.Finish(sync);
+  return dropped;
+}
+
+std::size_t CsvLog::CutUnfinishedRow(const std::string& fileName) {
+  AppendSession session(fileName, 0);
+  if (!session.Open()) return 0;
+  return session.DropUnfinishedRow();
 }

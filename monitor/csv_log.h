@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -45,8 +46,14 @@ class CsvLog {
   // Whole rows in one write: `header` first when `withHeader` is set or the file is missing or
   // empty, then `rows`. With `sync` the data (and a new file's name) reach stable storage before
   // it returns. For files written only this way: a file that ends inside a line holds the
-  // remains of an append that was cut off, and they are removed first.
-  void AppendRows(std::string_view header, bool withHeader, std::string_view rows, bool sync);
+  // remains of an append that was cut off, and they are removed first; returns how many bytes
+  // that removed. Errors also say which step failed and why: "(create: ...)", "(open: ...)",
+  // "(write: ...)", "(sync: ...)".
+  std::size_t AppendRows(std::string_view header, bool withHeader, std::string_view rows,
+                         bool sync);
+  // Removes the remains of a cut-off append at the end of an existing file written by
+  // AppendRows; the bytes removed (0 for a file that ends a line or cannot be opened).
+  static std::size_t CutUnfinishedRow(const std::string& fileName);
 
   // All of them throw Exception when the file cannot be opened or created
   // ("ファイル <name> を作成できません") or the text cannot be written whole

@@ -28,17 +28,12 @@ int32_t Wrapped(int32_t value, int32_t step) {
   return static_cast<int32_t>(static_cast<uint32_t>(value) + static_cast<uint32_t>(step));
 }
 
-// How long after its send an answer may still come: far beyond any time-out a controller
-// needs, so that an answer is never forgotten while it can still arrive.
-std::chrono::milliseconds AnswerLifetime(int32_t timeOut) {
-  return std::max(std::chrono::milliseconds(10000),
-                  std::chrono::milliseconds(int64_t{std::max(timeOut, 0)} * 20));
-}
-
-// A copy made by the network comes right after its original; answers to resends of one
-// request come a time-out apart.
-std::chrono::milliseconds DuplicateWindow(int32_t timeOut) {
-  return std::chrono::milliseconds(std::max(timeOut, 0) / 2);
+// The ports of the last half of the ephemeral range are never bound again: far more than the
+// 12,500 requests of the largest cycle, while the system still has the other half to choose
+// from, so a fresh port seldom takes more than a bind or two.
+std::size_t RememberedPorts(const ReadCycle::Parts& parts) {
+  if (parts.Mode != ReadCycle::Conduct::kUnattended) return 1;
+  return static_cast<std::size_t>(std::max(parts.Endpoint.EphemeralPortCount(), 2)) / 2;
 }
 
 std::string SizeText(const char* what, int32_t numberBytes) {
@@ -51,8 +46,7 @@ constexpr const char* kWrongSize = "Unexpected-UDP-NumberBytes ";
 }  // namespace
 
 ReadCycle::ReadCycle(Parts parts)
-    : parts_(std::move(parts)),
-      matcher_(AnswerLifetime(parts_.Settings.TimeOut), DuplicateWindow(parts_.Settings.TimeOut)) {}
+    : parts_(std::move(parts)), recentPorts_(RememberedPorts(parts_)) {}
 
 void ReadCycle::StartCycle(uint8_t kind, int32_t first, int32_t count) {
   state_.CycleBusy = true;
@@ -66,9 +60,7 @@ void ReadCycle::StartCycle(uint8_t kind, int32_t first, int32_t count) {
       state_.CycleBusy = false;
       return;
     }
-    matcher_.SetTimes(AnswerLifetime(parts_.Settings.TimeOut),
-                      DuplicateWindow(parts_.Settings.TimeOut));
-    RequestNext(matcher_.NextCount(count, parts_.LocalTime.Elapsed()));
+    RequestNext();
     return;
   }
   state_.FullChunksLeft = count / kMaxChunk;
@@ -82,20 +74,19 @@ void ReadCycle::StartCycle(uint8_t kind, int32_t first, int32_t count) {
   SendReadRequest(state_.DeviceKind, state_.ChunkStart, state_.ChunkCount);
 }
 
-void ReadCycle::RequestNext(int32_t count) {
-  if (count == 0) {
-    // Every way on needs a count that answers are still owed to: wait for them to come or
-    // expire, looking again at each time-out.
-    held_ = true;
-    state_.AwaitingReply = false;
-    parts_.Timer2.SetInterval(parts_.Settings.TimeOut);
-    parts_.Timer2.SetEnabled(true);
+void ReadCycle::RequestNext() {
+  state_.ChunkCount = std::min(state_.DevicesLeft, kMaxChunk);
+  // A new request gets a port of its own; its resends keep it.
+  sending_ = true;
+  try {
+    parts_.Endpoint.BindFreshPort(recentPorts_);
+  } catch (const std::exception& error) {
+    sending_ = false;
+    GiveUp(error.what());
     return;
   }
-  held_ = false;
-  state_.ChunkCount = count;
-  matcher_.Begin(count);
-  SendReadRequest(state_.DeviceKind, state_.ChunkStart, count);
+  sending_ = false;
+  SendReadRequest(state_.DeviceKind, state_.ChunkStart, state_.ChunkCount);
 }
 
 void ReadCycle::SendReadRequest(uint8_t kind, int32_t first, int32_t count) {
@@ -116,7 +107,6 @@ void ReadCycle::SendReadRequest(uint8_t kind, int32_t first, int32_t count) {
       return;
     }
     sending_ = false;
-    matcher_.Sent(parts_.LocalTime.Elapsed());
   } else {
     parts_.Endpoint.SendDatagram(SendBuffer, static_cast<int32_t>(command.size()));
   }
@@ -131,8 +121,8 @@ void ReadCycle::SendReadRequest(uint8_t kind, int32_t first, int32_t count) {
 }
 
 void ReadCycle::GiveUp(const std::string& message) {
-  matcher_.Abandon();
-  held_ = false;
+  // Whatever still comes for the cycle's request is discarded by the system.
+  parts_.Endpoint.CloseLocal();
   state_.AwaitingReply = false;
   state_.CycleBusy = false;
   row_.clear();
@@ -141,9 +131,15 @@ void ReadCycle::GiveUp(const std::string& message) {
   if (parts_.Failure) parts_.Failure(message);
 }
 
-void ReadCycle::Drop(const char* what, int32_t numberBytes) {
+void ReadCycle::DropSpecified(const char* what, int32_t numberBytes) {
   ++counters_.Dropped;
   SetStatus(SizeText(what, numberBytes));
+}
+
+void ReadCycle::DropUnattended(Drop why, int32_t numberBytes, const std::string& fromIP,
+                               int32_t port) {
+  ++counters_.Dropped;
+  if (parts_.Dropped) parts_.Dropped(why, numberBytes, fromIP, port);
 }
 
 std::string_view ReadCycle::ReceivedText(int32_t length) const {
@@ -161,7 +157,7 @@ void ReadCycle::UDPEndpoint1DataReceived(int32_t NumberBytes, const std::string&
   }
   // A datagram from anyone but the controller is not a reply, whatever it holds.
   if (!state_.AwaitingReply || FromIP != controllerAddress_) {
-    Drop(kNotAwaited, NumberBytes);
+    DropSpecified(kNotAwaited, NumberBytes);
     return;
   }
   TakeSpecified(NumberBytes);
@@ -211,31 +207,28 @@ void ReadCycle::TakeSpecified(int32_t NumberBytes) {
 }
 
 void ReadCycle::TakeUnattended(int32_t NumberBytes, const std::string& FromIP, int32_t Port) {
-  // Only the controller's address and port answer. A datagram that comes while a send waits
-  // for its host lookup cannot be told from an answer to the request being replaced.
-  if (sending_ || FromIP != controllerAddress_ || Port != controllerPort_) {
-    Drop(kNotAwaited, NumberBytes);
+  // The port is the request's own, so only the controller's address and port remain to check.
+  if (FromIP != controllerAddress_ || Port != controllerPort_) {
+    DropUnattended(Drop::kWrongSender, NumberBytes, FromIP, Port);
     return;
   }
-  // Also judged when nothing is awaited, so that an answer still owed is settled.
+  // A datagram that comes while a send waits for its host lookup was sent to no request.
+  if (sending_ || !state_.AwaitingReply) {
+    DropUnattended(Drop::kNotAwaited, NumberBytes, FromIP, Port);
+    return;
+  }
+  if (NumberBytes != 6 * state_.ChunkCount + 1) {
+    DropUnattended(Drop::kWrongSize, NumberBytes, FromIP, Port);
+    return;
+  }
   int32_t length = 0;
   parts_.Endpoint.ReadDatagram(ReceiveBuffer, length);
-  const auto now = parts_.LocalTime.Elapsed();
   const std::string_view datagram(ReceiveBuffer.data(),
                                   static_cast<size_t>(std::clamp(length, 0, kReceiveBufferSize)));
   // Only what a controller writes is an answer: a NUL, a letter or a wrong separator would
-  // give values that nobody read. Such a datagram settles nothing.
-  const ReplyMatcher::Verdict verdict = ReplyWellFormed(datagram)
-                                            ? matcher_.Classify(datagram, now)
-                                            : ReplyMatcher::Verdict::kMalformed;
-  if (verdict != ReplyMatcher::Verdict::kTake || !state_.AwaitingReply) {
-    const bool sizeMismatch = verdict == ReplyMatcher::Verdict::kMalformed ||
-                              (state_.AwaitingReply && NumberBytes != 6 * state_.ChunkCount + 1);
-    Drop(sizeMismatch ? kWrongSize : kNotAwaited, NumberBytes);
-    // An owed answer that came may be what a held request waits for.
-    if (held_ && verdict == ReplyMatcher::Verdict::kOwed) {
-      RequestNext(matcher_.NextCount(state_.DevicesLeft, now));
-    }
+  // give values that nobody read.
+  if (!ReplyWellFormed(datagram)) {
+    DropUnattended(Drop::kMalformed, NumberBytes, FromIP, Port);
     return;
   }
 
@@ -246,15 +239,17 @@ void ReadCycle::TakeUnattended(int32_t NumberBytes, const std::string& FromIP, i
     state_.StampPending = false;
     rowStamp_ = parts_.LocalTime.Now();
   }
-  const std::vector<uint16_t> values = ParseReplyValues(ReceivedText(length));
+  const std::vector<uint16_t> values = ParseReplyValues(datagram);
   row_.insert(row_.end(), values.begin(), values.end());
 
   state_.DevicesLeft -= state_.ChunkCount;
   state_.ChunkStart = Wrapped(state_.ChunkStart, state_.ChunkCount);
   if (state_.DevicesLeft > 0) {
-    RequestNext(matcher_.NextCount(state_.DevicesLeft, now));
+    RequestNext();
     return;
   }
+  // Copies of the last answer go nowhere.
+  parts_.Endpoint.CloseLocal();
   state_.CycleBusy = false;
   ++counters_.Rows;
   if (parts_.CompleteRow) parts_.CompleteRow(rowStamp_, row_);
@@ -269,10 +264,6 @@ void ReadCycle::Timer1Timer() {
 
 void ReadCycle::Timer2Timer() {
   parts_.Timer2.SetEnabled(false);
-  if (held_ && !sending_) {
-    RequestNext(matcher_.NextCount(state_.DevicesLeft, parts_.LocalTime.Elapsed()));
-    return;
-  }
   if (!state_.AwaitingReply || sending_) return;
   SetStatus("UDP-Unresponced. Retrying.");
   ++counters_.Resends;

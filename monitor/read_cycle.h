@@ -9,7 +9,7 @@
 #include "app/monitor_settings.h"
 #include "monitor/clock.h"
 #include "monitor/poll_cycle.h"
-#include "monitor/reply_matcher.h"
+#include "net/recent_ports.h"
 
 class CsvLog;
 class CycleTimer;
@@ -24,11 +24,13 @@ class TUDPEndpoint;
 // - kAsSpecified, the monitor's cycle: every reply of a 6n+1 size from the controller's address
 //   is taken for the request in flight and logged piece by piece; a reply of another size or a
 //   failed send stalls the cycle until the next Run.
-// - kUnattended, the headless logger's: a reply is taken only from the controller's address
-//   and port and only with the count the request in flight asked for (see ReplyMatcher);
-//   anything else is dropped and the request stays awaited. The values of a cycle are handed
-//   on as one row once it is complete. A failed send gives the cycle up; the next tick starts
-//   it afresh.
+// - kUnattended, the headless logger's: each new request is sent from a local port of its own
+//   (its resends from the same port), and the port is closed once its answer is taken, so the
+//   system discards every later copy, late answer or stray for it. On that port, the first
+//   datagram from the controller's address and port in the controller's layout with the count
+//   asked for is the answer; anything else is dropped and the request stays awaited. The
+//   values of a cycle are handed on as one row once it is complete. A failed send gives the
+//   cycle up; the next tick starts it afresh.
 class ReadCycle {
  public:
   enum class Conduct { kAsSpecified, kUnattended };
@@ -38,6 +40,15 @@ class ReadCycle {
   using RowSink =
       std::function<void(const LocalDateTime& stamp, const std::vector<uint16_t>& values)>;
   using FailureSink = std::function<void(const std::string& message)>;
+  // Why a datagram was not taken as the answer to the request in flight (kUnattended).
+  enum class Drop {
+    kWrongSender,  // not from the controller's address and port
+    kNotAwaited,   // no request in flight
+    kWrongSize,    // not the size of the answer to the request in flight
+    kMalformed,    // the right size, but not in the controller's reply layout
+  };
+  using DropSink =
+      std::function<void(Drop why, int32_t numberBytes, const std::string& fromIP, int32_t port)>;
 
   struct Parts {
     const MonitorSettings& Settings;
@@ -53,6 +64,7 @@ class ReadCycle {
     Conduct Mode = Conduct::kAsSpecified;
     RowSink CompleteRow = nullptr;  // kUnattended: each complete row, stamped at its first reply
     FailureSink Failure = nullptr;  // kUnattended: the error that gave a cycle up
+    DropSink Dropped = nullptr;     // kUnattended: each datagram not taken
   };
 
   // What happened so far.
@@ -95,24 +107,25 @@ class ReadCycle {
  private:
   bool Unattended() const { return parts_.Mode == Conduct::kUnattended; }
   void SetStatus(const std::string& text) { parts_.Status(text); }
-  void Drop(const char* what, int32_t numberBytes);
+  void DropSpecified(const char* what, int32_t numberBytes);
+  void DropUnattended(Drop why, int32_t numberBytes, const std::string& fromIP, int32_t port);
   void TakeSpecified(int32_t NumberBytes);
   void TakeUnattended(int32_t NumberBytes, const std::string& FromIP, int32_t Port);
-  void RequestNext(int32_t count);
+  void RequestNext();
   void GiveUp(const std::string& message);
   std::string_view ReceivedText(int32_t length) const;
 
   Parts parts_;
   PollCycle state_;
   Counters counters_;
-  ReplyMatcher matcher_;
+  // kUnattended: the ports of the latest requests, none used again while remembered.
+  RecentPorts recentPorts_;
   std::string controllerAddress_;
   int32_t controllerPort_ = -1;
   // kUnattended: the row being gathered and its stamp.
   std::vector<uint16_t> row_;
   LocalDateTime rowStamp_;
   bool sending_ = false;
-  bool held_ = false;  // kUnattended: the next request waits for owed answers
   bool paused_ = false;
   std::array<char, kReceiveBufferSize> ReceiveBuffer{};
   std::array<char, kSendBufferSize> SendBuffer{};

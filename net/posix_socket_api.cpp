@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 
 #include "net/notify_window.h"
 
@@ -405,4 +406,18 @@ std::uint16_t PosixSocketApi::LocalPortOf(SocketHandle handle) {
     return 0;
   }
   return qFromBigEndian(native.sin_port);
+}
+
+int PosixSocketApi::EphemeralPortCount() {
+  // Linux's default range when the setting cannot be read.
+  int low = 32768;
+  int high = 60999;
+  std::ifstream range("/proc/sys/net/ipv4/ip_local_port_range");
+  int readLow = 0;
+  int readHigh = 0;
+  if (range >> readLow >> readHigh && readLow >= 1 && readHigh <= 65535 && readLow <= readHigh) {
+    low = readLow;
+    high = readHigh;
+  }
+  return high - low + 1;
 }

@@ -40,6 +40,7 @@ class PosixSocketApi : public SocketApi {
   std::uint32_t InetAddr(const char* text) override;
   int GetLastError() override;
   std::uint16_t LocalPortOf(SocketHandle handle) override;
+  int EphemeralPortCount() override;
 
   // The error number for a POSIX errno value. Values without a counterpart become
   // kUnmappedErrnoBase + errno, a range no classic error number uses (and whose bits never

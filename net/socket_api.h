@@ -125,4 +125,6 @@ class SocketApi {
   virtual int GetLastError() = 0;
   // The local port (host order) the socket is bound to; 0 when unknown.
   virtual std::uint16_t LocalPortOf(SocketHandle handle) = 0;
+  // How many ports the system hands out to a bind to port 0.
+  virtual int EphemeralPortCount() = 0;
 };

@@ -7,6 +7,7 @@
 
 #include "app/handler_guard.h"
 #include "net/notify_window.h"
+#include "net/recent_ports.h"
 
 namespace {
 
@@ -17,6 +18,12 @@ constexpr std::uint16_t kErrorMask = kWsaEWouldBlock;
 const char* const kInvalidBuffer = "Invalid buffer";
 const char* const kLookupCanceled = "Host Lookup Canceled";
 const char* const kNullRemoteAddress = "Null Remote Address";
+const char* const kNoFreshPort = "No Fresh Local Port";
+
+// Ports the system hands back while they are still remembered are held open and another is
+// asked for; with at most half of the range remembered, this many tries all failing means
+// the system has almost no ports left.
+constexpr int kFreshPortTries = 64;
 
 // "%d.%d.%d.%d" of the address's bytes, once per datagram and per send: without printf.
 std::string DottedText(std::uint32_t networkOrderAddress) {
@@ -94,6 +101,52 @@ void TUDPEndpoint::SetLocalPort(std::int32_t port) {
   StartAndCreateSocket(false);
   LocalPort_ = port;
   BindLocal();
+}
+
+void TUDPEndpoint::BindFreshPort(RecentPorts& recent) {
+  std::vector<SocketHandle> refused;
+  const auto closeRefused = [&] {
+    for (const SocketHandle handle : refused) api_.CloseSocket(handle);
+  };
+  // The socket error names the cause; a tolerated one still leaves no socket to send from.
+  const auto fail = [&] {
+    std::string text;
+    const int number = api_.GetLastError();
+    closeRefused();
+    if (number != 0) {
+      DescribeSocketError(static_cast<std::uint16_t>(number), text);
+      throw UDPSockError(text);
+    }
+    throw UDPSockError(kNoFreshPort);
+  };
+  SockAddrIn any{};
+  any.family = kAfInet;
+  any.address = api_.InetAddr("0.0.0.0");
+  for (int attempt = 0; attempt < kFreshPortTries; ++attempt) {
+    const SocketHandle handle = api_.Socket(kAfInet, kSockDgram, 0);
+    if (handle == kInvalidSocket) fail();
+    refused.push_back(handle);
+    if (api_.Bind(handle, any) != 0) fail();
+    const std::uint16_t port = api_.LocalPortOf(handle);
+    if (port == 0) fail();
+    if (recent.Contains(port)) continue;
+    refused.pop_back();
+    closeRefused();
+    if (SocketHandle_ != kInvalidSocket) api_.CloseSocket(SocketHandle_);
+    SocketHandle_ = handle;
+    LocalPort_ = 0;
+    recent.Add(port);
+    api_.AsyncSelect(SocketHandle_, *NotifyWindow_, kNotifyMessage, kFdRead);
+    return;
+  }
+  closeRefused();
+  throw UDPSockError(kNoFreshPort);
+}
+
+void TUDPEndpoint::CloseLocal() {
+  if (SocketHandle_ == kInvalidSocket) return;
+  api_.CloseSocket(SocketHandle_);
+  SocketHandle_ = kInvalidSocket;
 }
 
 void TUDPEndpoint::LoadStoredProperties() {

@@ -13,6 +13,7 @@
 #include "net/socket_api.h"
 
 class NotifyWindow;
+class RecentPorts;
 
 // The endpoint's own errors; "Invalid buffer" is a plain Exception.
 class UDPSockError : public Exception {
@@ -44,6 +45,14 @@ class TUDPEndpoint {
   std::int32_t LocalPort() const { return LocalPort_; }
   // Replaces the socket by a new one bound to the port (0: the system picks one).
   void SetLocalPort(std::int32_t port);
+  // Moves to a new socket on a port the system picks and `recent` does not hold, and remembers
+  // it there. The old socket is closed only then, so the system cannot hand its port back;
+  // whatever arrives for it afterwards is discarded by the system.
+  void BindFreshPort(RecentPorts& recent);
+  // Closes the socket: nothing is received until the next bind.
+  void CloseLocal();
+  // How many ports the system hands out to a bind to port 0.
+  int EphemeralPortCount() const { return api_.EphemeralPortCount(); }
   std::int32_t ReportLevel() const { return ReportLevel_; }
   void SetReportLevel(std::int32_t level) { ReportLevel_ = level; }
   const std::string& StatusText() const { return StatusText_; }

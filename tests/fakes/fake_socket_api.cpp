@@ -41,6 +41,22 @@ void FakeSocketApi::Deliver(const std::string& bytes, const std::string& fromIp,
   }
 }
 
+bool FakeSocketApi::DeliverTo(std::uint16_t port, const std::string& bytes,
+                              const std::string& fromIp, std::uint16_t fromPort) {
+  const auto bound = std::find_if(boundPorts_.begin(), boundPorts_.end(),
+                                  [&](const auto& entry) { return entry.second == port; });
+  if (bound == boundPorts_.end() || !IsOpen(bound->first)) return false;
+  SockAddrIn from;
+  from.family = kAfInet;
+  from.port = qToBigEndian(fromPort);
+  from.address = ::inet_addr(fromIp.c_str());
+  incoming_[bound->first].emplace_back(bytes, from);
+  if (bound->first == selected_ && selectedWindow_ != nullptr) {
+    selectedWindow_->Post(selectedMessage_, static_cast<std::uintptr_t>(selected_), kFdRead);
+  }
+  return true;
+}
+
 void FakeSocketApi::SetHostAddress(const std::string& name, const std::string& dottedAddress) {
   hosts_[name] = {};
   if (!dottedAddress.empty()) hosts_[name].push_back(::inet_addr(dottedAddress.c_str()));
@@ -76,7 +92,15 @@ int FakeSocketApi::SetSockOpt(SocketHandle handle, int level, int name, const ch
 int FakeSocketApi::Bind(SocketHandle handle, const SockAddrIn& address) {
   const std::uint16_t port = qFromBigEndian(address.port);
   if (Enter("bind", {handle, address.family, port, address.address})) return kSocketError;
-  boundPorts_.emplace(handle, port != 0 ? port : nextPort_++);  // a second bind changes nothing
+  if (boundPorts_.count(handle) != 0) return 0;  // a second bind changes nothing
+  std::uint16_t chosen = port;
+  if (chosen == 0 && !handOut_.empty()) {
+    chosen = handOut_.front();
+    handOut_.pop_front();
+  } else if (chosen == 0) {
+    chosen = nextPort_++;
+  }
+  boundPorts_.emplace(handle, chosen);
   return 0;
 }
 
@@ -100,7 +124,7 @@ int FakeSocketApi::SendTo(SocketHandle handle, const char* data, int length, int
   in_addr address{};
   address.s_addr = to.address;
   sent_.push_back(SentDatagram{std::string(data, static_cast<std::size_t>(length)),
-                               ::inet_ntoa(address), port});
+                               ::inet_ntoa(address), port, LocalPortOf(handle)});
   return length;
 }
 

@@ -27,7 +27,8 @@ class FakeSocketApi : public SocketApi {
   struct SentDatagram {
     std::string bytes;
     std::string toIp;
-    std::uint16_t toPort = 0;  // host order
+    std::uint16_t toPort = 0;    // host order
+    std::uint16_t fromPort = 0;  // the sending socket's local port
   };
 
   // The next call of `op` fails with `error`; a failing "startup" returns `error`, or
@@ -35,6 +36,14 @@ class FakeSocketApi : public SocketApi {
   void FailNext(const std::string& op, int error) { failNext_[op] = error; }
   // Queues a datagram on the socket last selected and posts one read notification for it.
   void Deliver(const std::string& bytes, const std::string& fromIp, std::uint16_t fromPort);
+  // Queues a datagram on the open socket bound to `port`, notifying when it is the one selected;
+  // false when no open socket has that port, and the datagram is gone, as the system drops it.
+  bool DeliverTo(std::uint16_t port, const std::string& bytes, const std::string& fromIp,
+                 std::uint16_t fromPort);
+  // Binds to port 0 get these ports first, in order, as the system may hand out any free port.
+  void HandOutPorts(std::deque<std::uint16_t> ports) { handOut_ = std::move(ports); }
+  void SetEphemeralPortCount(int count) { ephemeralPorts_ = count; }
+  std::size_t OpenSockets() const { return open_.size(); }
   // `name` resolves to `dottedAddress`, or to no address when it is empty. Other names fail.
   void SetHostAddress(const std::string& name, const std::string& dottedAddress);
   // While held, lookups are answered only by CompleteHeldLookups().
@@ -73,6 +82,7 @@ class FakeSocketApi : public SocketApi {
   std::uint16_t LocalPortOf(SocketHandle handle) override {
     return boundPorts_.count(handle) != 0 ? boundPorts_[handle] : 0;
   }
+  int EphemeralPortCount() override { return ephemeralPorts_; }
 
  private:
   struct Lookup {
@@ -101,6 +111,8 @@ class FakeSocketApi : public SocketApi {
   SocketHandle selected_ = 0;
   SocketHandle nextSocket_ = 100;
   std::uint16_t nextPort_ = 50000;
+  std::deque<std::uint16_t> handOut_;
+  int ephemeralPorts_ = 28232;
   int startups_ = 0;
   int lastError_ = 0;
 };

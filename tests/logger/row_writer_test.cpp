@@ -4,6 +4,7 @@
 
 #include <QTemporaryDir>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -99,8 +100,8 @@ TEST_F(RowWriterTest, BacklogIsWrittenInOrderWhenWritingWorksAgain) {
   EXPECT_EQ(File("2026-12-10 00-00-00.csv"),
             kHeader + Row("2026-12-10,00:00:00") + Row("2026-12-10,00:00:01"));
   const std::string journal = Journal();
-  const std::string error =
-      "ファイル " + (folder_ / "2026-12-09 23-59-58.csv").string() + " を作成できません";
+  const std::string error = "ファイル " + (folder_ / "2026-12-09 23-59-58.csv").string() +
+                            " を作成できません (create: " + std::strerror(ENOENT) + ")";
   EXPECT_NE(journal.find(" " + error + "\n"), std::string::npos) << journal;
   EXPECT_NE(journal.find("backlog: rows are kept in memory"), std::string::npos);
   EXPECT_NE(journal.find("backlog written: 3 rows"), std::string::npos);

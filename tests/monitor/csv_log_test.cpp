@@ -7,12 +7,14 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -255,17 +257,19 @@ TEST_F(CsvLogTest, FullDeviceThrowsWriteError) {
 TEST_F(CsvLogTest, WriteErrorFoundOnlyAtCloseIsReported) {
   CsvLog log = Log();
   const std::string expected = "ファイル " + path_.string() + " に書き込めません";
-  const std::pair<const char*, std::function<void()>> writes[] = {
-      {"header", [&] { log.WriteHeaderRow(0, 0, 2); }},
-      {"values", [&] { log.AppendValues("2004-01-10,09:05:08", Values{1}, false); }},
-      {"row end", [&] { log.EndRow(); }},
-      {"rows", [&] { log.AppendRows("H\r\n", false, "R\r\n", false); }},
-      {"synced rows", [&] { log.AppendRows("H\r\n", true, "R\r\n", true); }},
+  // The logger's whole-row appends also say which step failed.
+  const std::string detailed = expected + " (close: " + std::strerror(EIO) + ")";
+  const std::tuple<const char*, std::function<void()>, std::string> writes[] = {
+      {"header", [&] { log.WriteHeaderRow(0, 0, 2); }, expected},
+      {"values", [&] { log.AppendValues("2004-01-10,09:05:08", Values{1}, false); }, expected},
+      {"row end", [&] { log.EndRow(); }, expected},
+      {"rows", [&] { log.AppendRows("H\r\n", false, "R\r\n", false); }, detailed},
+      {"synced rows", [&] { log.AppendRows("H\r\n", true, "R\r\n", true); }, detailed},
   };
-  for (const auto& [what, write] : writes) {
+  for (const auto& [what, write, error] : writes) {
     SCOPED_TRACE(what);
     FailNextCloseOf(path_.string());
-    EXPECT_EQ(ErrorOf<Exception>(write), expected);
+    EXPECT_EQ(ErrorOf<Exception>(write), error);
     EXPECT_FALSE(CloseFailurePending());
   }
 }

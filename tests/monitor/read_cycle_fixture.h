@@ -94,6 +94,10 @@ class ReadCycleTest : public ::testing::Test {
       rows.push_back(row);
     };
     parts.Failure = [this](const std::string& message) { failures.push_back(message); };
+    parts.Dropped = [this](ReadCycle::Drop why, int32_t n, const std::string& ip, int32_t port) {
+      drops.push_back(DropNames[static_cast<int>(why)] + std::string(" ") + std::to_string(n) +
+                      " " + ip + ":" + std::to_string(port));
+    };
     cycle = std::make_unique<ReadCycle>(parts);
   }
   // The headless logger's cycle: whole rows handed on, replies matched to their request.
@@ -151,6 +155,8 @@ class ReadCycleTest : public ::testing::Test {
   ReadCycle::Conduct mode = ReadCycle::Conduct::kAsSpecified;
   Texts rows;      // unattended: each complete row as the log would hold it
   Texts failures;  // unattended: errors that gave a cycle up
+  Texts drops;     // unattended: "why bytes sender:port" of each datagram not taken
+  static constexpr const char* DropNames[] = {"sender", "unawaited", "size", "layout"};
 
  private:
   QTemporaryDir dir_;
