@@ -63,7 +63,8 @@ void CheckFault(const std::string& text) {
                              {"altaddress", Fault::Kind::kAltAddress, -1},
                              {"delay", Fault::Kind::kDelay, 0},
                              {"unsolicited", Fault::Kind::kUnsolicited, 1},
-                             {"drop", Fault::Kind::kDrop, 1}};
+                             {"drop", Fault::Kind::kDrop, 1},
+                             {"late", Fault::Kind::kLateCopy, 1}};
   const std::string_view t = text;
   const auto colon = t.find(':');
   const std::string_view name = t.substr(0, colon);

@@ -293,13 +293,13 @@ end_run() {
   if [ "$how" = TERM ]; then
     terms=$((terms + 1))
     local summary
-    summary=$(grep -E ' stopped: [0-9]+ rows written, [0-9]+ requests, [0-9]+ resends, [0-9]+ datagrams dropped, [0-9]+ errors$' \
+    summary=$(grep -E ' stopped: [0-9]+ rows? written, [0-9]+ requests?, [0-9]+ resends?, [0-9]+ datagrams? dropped, [0-9]+ errors?$' \
       "$run_journal" | tail -n 1 || true)
     if [ -z "$summary" ]; then
       problem "run $runs: no summary line after SIGTERM (status $status, journal $run_journal)"
     else
       read -r reported requests resends dropped errors < <(sed -E \
-        's/.* stopped: ([0-9]+) rows written, ([0-9]+) requests, ([0-9]+) resends, ([0-9]+) datagrams dropped, ([0-9]+) errors$/\1 \2 \3 \4 \5/' \
+        's/.* stopped: ([0-9]+) rows? written, ([0-9]+) requests?, ([0-9]+) resends?, ([0-9]+) datagrams? dropped, ([0-9]+) errors?$/\1 \2 \3 \4 \5/' \
         <<<"$summary")
       reported_total=$((reported_total + reported))
       added_by_terms=$((added_by_terms + added))
@@ -316,7 +316,7 @@ end_run() {
       fi
     fi
     local unwritten
-    unwritten=$(sed -nE 's/.* ([0-9]+) rows could not be written to .*/\1/p' "$run_journal" | tail -n 1)
+    unwritten=$(sed -nE 's/.* ([0-9]+) rows? could not be written to .*/\1/p' "$run_journal" | tail -n 1)
     # Exit 1 is right only when rows were left unwritten, which needs a full file system.
     if [ "$status" -eq 1 ] && [ -n "$unwritten" ] && [ "$state" = full ]; then
       unwritten_at_exit=$((unwritten_at_exit + unwritten))

@@ -35,6 +35,16 @@ TEST_F(LoggerConfigTest, MonitorRulesAndDefaults) {
   ASSERT_TRUE(last) << error;
   EXPECT_EQ(last->DeviceName, 1);
   EXPECT_EQ(last->Interval, 0);
+  // The highest values that still poll soundly, and a byte-order mark some editors write.
+  const auto highest =
+      LoadLoggerConfig(Write("\xEF\xBB\xBF[Setup]\nIPAddress=plc-7.line1\nPortNo=65535\nTimeOut=1\n"
+                             "DeviceStart=99990\nDeviceNum=10\n"),
+                       &error);
+  ASSERT_TRUE(highest) << error;
+  EXPECT_EQ(highest->IPAddress, "plc-7.line1");
+  EXPECT_EQ(highest->PortNo, 65535);
+  EXPECT_EQ(highest->TimeOut, 1);
+  EXPECT_EQ(highest->DeviceStart + highest->DeviceNum - 1, 99999);
 }
 
 // What an unattended logger cannot run with is refused with one line that names it.
@@ -54,6 +64,20 @@ TEST_F(LoggerConfigTest, RefusesWhatCannotBeLoggedSoundly) {
       {"IPAddress=127.0.0.1\nDeviceStart=-1", "devices -1 to 8"},
       {"IPAddress=127.0.0.1\nDeviceStart=99990\nDeviceNum=11", "devices 99990 to 100000"},
       {"IPAddress=127.0.0.1\nDeviceStart=2147483647\nDeviceNum=2147483647", "devices 2147483647"},
+      // Typos are not taken for numbers or hosts.
+      {"IPAddress=127.0.0.1\nPortNo=526S6", "PortNo=526S6 is not a whole decimal number"},
+      {"IPAddress=127.0.0.1\nTimeOut=", "TimeOut= is not a whole decimal number"},
+      {"IPAddress=127.0.0.1\nInterval=1.5", "Interval=1.5 is not"},
+      {"IPAddress=127.0.0.1\nDeviceNum=99999999999", "DeviceNum=99999999999 is not"},
+      {"IPAddress=\"127.0.0.1\"", "IPAddress=\"127.0.0.1\" is neither"},
+      {"IPAddress=127.0.0.300", "IPAddress=127.0.0.300 is neither"},
+      {"IPAddress=127.0.0", "IPAddress=127.0.0 is neither"},
+      {"IPAddress=010.0.0.1", "IPAddress=010.0.0.1 is neither"},
+      {"IPAddress=plc one", "IPAddress=plc one is neither"},
+      {"IPAddress=-plc", "IPAddress=-plc is neither"},
+      {"IPAddress=127.0.0.1\nipaddress=127.0.0.2", "IPAddress is given twice"},
+      // The system delivers the any-address to this host itself.
+      {"IPAddress=0.0.0.0", "IPAddress=0.0.0.0 is no controller"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.keys);

@@ -31,6 +31,17 @@ constexpr int kDeviceNum = 20;
 
 const QString kLogger = QStringLiteral(VARNEL_LOGGER_EXECUTABLE);
 
+// Waits, within the bound, until the child's output holds `text` anywhere.
+bool WaitForText(ChildProcess& child, const QString& text, int boundMs) {
+  const QDeadlineTimer deadline(boundMs);
+  const QByteArray wanted = text.toUtf8();
+  while (!child.Output().contains(wanted)) {
+    if (deadline.hasExpired() || !child.Running()) return child.Output().contains(wanted);
+    QThread::msleep(20);
+  }
+  return true;
+}
+
 struct LogCheck {
   int headers = 0;
   int rows = 0;
@@ -49,30 +60,31 @@ class LoggerExecutableTest : public ::testing::Test {
     folder_ = dir_.filePath("logs");
   }
 
-  std::string Config(const std::string& extra = "") {
+  std::string Config(int timeOut = 100, int deviceNum = kDeviceNum) {
     const std::string path = dir_.filePath("line1.ini").toStdString();
-    WriteFileText(path,
-                  "[Setup]\nIPAddress=127.0.0.1\nPortNo=" + std::to_string(simulator_->Port()) +
-                      "\nInterval=1\nTimeOut=100\nDeviceStart=" + std::to_string(kDeviceStart) +
-                      "\nDeviceNum=" + std::to_string(kDeviceNum) + "\n" + extra);
+    WriteFileText(
+        path, "[Setup]\nIPAddress=127.0.0.1\nPortNo=" + std::to_string(simulator_->Port()) +
+                  "\nInterval=1\nTimeOut=" + std::to_string(timeOut) + "\nDeviceStart=" +
+                  std::to_string(kDeviceStart) + "\nDeviceNum=" + std::to_string(deviceNum) + "\n");
     return path;
   }
 
-  bool Start(ChildProcess& logger, const QStringList& extra = {}) {
+  bool Start(ChildProcess& logger, const QStringList& extra = {}, const std::string& config = {}) {
     logger.MergeErrors();
-    return logger.Start(kLogger, QStringList{"--config", QString::fromStdString(Config()),
-                                             "--output", folder_, "--sync", "none"} +
-                                     extra);
+    return logger.Start(
+        kLogger, QStringList{"--config", QString::fromStdString(config.empty() ? Config() : config),
+                             "--output", folder_, "--sync", "none"} +
+                     extra);
   }
 
   // Every line of every log: the header, or a stamped row of the simulator's value for each
   // device, in order.
-  LogCheck Check() const {
+  LogCheck Check(int deviceNum = kDeviceNum, ValuePattern pattern = {}) const {
     std::string header = "YYYY-MM-DD,HH:MM:SS";
     std::string values;
-    for (int d = kDeviceStart; d < kDeviceStart + kDeviceNum; ++d) {
+    for (int d = kDeviceStart; d < kDeviceStart + deviceNum; ++d) {
       header += ",DM00" + std::to_string(d);
-      const uint16_t value = ControllerSimulator::ValueOf({}, 0, d, 0);
+      const uint16_t value = ControllerSimulator::ValueOf(pattern, 0, d, 0);
       values += "," + std::to_string(static_cast<int16_t>(value));
     }
     const std::regex row(R"(\d{4}-\d\d-\d\d,\d\d:\d\d:\d\d)" + values);
@@ -128,26 +140,81 @@ TEST_F(LoggerExecutableTest, EveryFaultGivesOnlyWholeRowsOfTheRightValues) {
   EXPECT_TRUE(check.bad.empty()) << check.bad.front();
 }
 
-// SIGTERM while a request waits: the cycle gets its second, then one summary line, exit 0,
-// and the log holds exactly the rows the summary counts.
-TEST_F(LoggerExecutableTest, SigtermEndsWithASummaryOfWhatIsInTheLog) {
+// SIGTERM or SIGINT while a request waits: the cycle gets its second, then one summary line,
+// exit 0, and the log holds exactly the rows the summary counts.
+TEST_F(LoggerExecutableTest, SigtermOrSigintEndsWithASummaryOfWhatIsInTheLog) {
   simulator_->SetFault({Fault::Kind::kDelay, 350});
-  ChildProcess logger;
-  ASSERT_TRUE(Start(logger));
-  ASSERT_FALSE(logger.WaitForLine("", kStartBoundMs).isNull());
-  ASSERT_TRUE(simulator_->WaitForCommands(8, std::chrono::milliseconds(kRunBoundMs)));
-  ::kill(static_cast<pid_t>(logger.Pid()), SIGTERM);
-  ASSERT_TRUE(logger.WaitForExit(kRunBoundMs));
-  EXPECT_EQ(logger.ExitCode(), 0);
-  const std::string output = logger.Output().toStdString();
-  std::smatch summary;
-  ASSERT_TRUE(
-      std::regex_search(output, summary,
-                        std::regex(R"(stopped: (\d+) rows? written, (\d+) requests?, )"
-                                   R"((\d+) resends?, \d+ datagrams? dropped, 0 errors\n)")))
-      << output;
-  EXPECT_EQ(Check().rows, std::stoi(summary[1]));
-  EXPECT_GT(std::stoi(summary[3]), 0);
+  int rowsBefore = 0;
+  for (const int signal : {SIGTERM, SIGINT}) {
+    SCOPED_TRACE(signal);
+    ChildProcess logger;
+    ASSERT_TRUE(Start(logger));
+    ASSERT_FALSE(logger.WaitForLine("", kStartBoundMs).isNull());
+    ASSERT_TRUE(simulator_->WaitForCommands(simulator_->CommandCount() + 8,
+                                            std::chrono::milliseconds(kRunBoundMs)));
+    ::kill(static_cast<pid_t>(logger.Pid()), signal);
+    ASSERT_TRUE(logger.WaitForExit(kRunBoundMs));
+    EXPECT_EQ(logger.ExitCode(), 0);
+    const std::string output = logger.Output().toStdString();
+    std::smatch summary;
+    ASSERT_TRUE(
+        std::regex_search(output, summary,
+                          std::regex(R"(stopped: (\d+) rows? written, (\d+) requests?, )"
+                                     R"((\d+) resends?, \d+ datagrams? dropped, 0 errors\n)")))
+        << output;
+    const int rows = Check().rows;
+    EXPECT_EQ(rows - rowsBefore, std::stoi(summary[1]));
+    EXPECT_GT(std::stoi(summary[3]), 0);
+    rowsBefore = rows;
+  }
+}
+
+// Answers are taken by the port they reach, not by their size or timing: a copy that comes
+// after the next answer, a register that does not change under a long time-out, and lost
+// answers each give rows of exactly the right values, every copy is discarded by the system
+// before the logger sees it, and each lost answer costs exactly one resend.
+TEST_F(LoggerExecutableTest, CopiesLossAndSteadyValuesGiveExactRowsAtOnce) {
+  const struct {
+    const char* name;
+    ValuePattern pattern;
+    Fault fault;
+    int timeOut;
+    int deviceNum;
+  } cases[] = {
+      {"copy after the next answer", {}, {Fault::Kind::kLateCopy, 60}, 100, 20},
+      {"steady register", {ValuePattern::Kind::kConstant, 5}, {}, 3000, 1},
+      {"every 20th answer lost", {}, {Fault::Kind::kDrop, 20}, 100, 100},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(folder_.toStdString());
+    simulator_->Stop();
+    SimulatorOptions options;
+    options.port = 0;
+    options.pattern = c.pattern;
+    options.fault = c.fault;
+    simulator_ = std::make_unique<ControllerSimulator>(options);
+    std::string error;
+    ASSERT_TRUE(simulator_->Start(&error)) << error;
+    ChildProcess logger;
+    ASSERT_TRUE(Start(logger, {"--cycles", "3"}, Config(c.timeOut, c.deviceNum)));
+    ASSERT_TRUE(logger.WaitForExit(kRunBoundMs)) << logger.Output().toStdString();
+    EXPECT_EQ(logger.ExitCode(), 0);
+    const std::string output = logger.Output().toStdString();
+    std::smatch summary;
+    ASSERT_TRUE(std::regex_search(output, summary,
+                                  std::regex(R"(stopped: 3 rows written, (\d+) requests?, (\d+) )"
+                                             R"(resends?, 0 datagrams dropped, 0 errors\n)")))
+        << output;
+    const int lost = c.fault.kind == Fault::Kind::kDrop
+                         ? static_cast<int>(simulator_->CommandCount()) / c.fault.parameter
+                         : 0;
+    EXPECT_EQ(std::stoi(summary[2]), lost) << output;
+    EXPECT_EQ(std::stoi(summary[1]), 3 * ((c.deviceNum + 7) / 8) + lost);
+    const LogCheck check = Check(c.deviceNum, c.pattern);
+    EXPECT_EQ(check.rows, 3);
+    EXPECT_TRUE(check.bad.empty()) << check.bad.front();
+  }
 }
 
 // Killed at any moment, the logger leaves only whole rows; the next run goes on in the same
@@ -178,6 +245,43 @@ TEST_F(LoggerExecutableTest, SecondLoggerOnTheFolderNamesTheFirstAndExitsOne) {
   EXPECT_EQ(second.Output().toStdString(), "varnel-logger: " + folder_.toStdString() +
                                                " is in use by another logger (process " +
                                                std::to_string(first.Pid()) + ")\n");
+  // The lock file names its holder for people.
+  EXPECT_EQ(ReadFileText(folder_.toStdString() + "/.varnel-logger.lock"),
+            std::to_string(first.Pid()) + "\n");
+}
+
+// A folder removed and made again while a logger runs: the running logger takes the lock in the
+// new folder before it writes there, or, when a second logger took it first, says so and writes
+// nothing there. Never do both write in the same folder.
+TEST_F(LoggerExecutableTest, FolderMadeAgainIsStillOneLoggersAlone) {
+  ChildProcess first;
+  ASSERT_TRUE(Start(first));
+  ASSERT_TRUE(WaitForText(first, "logging to", kStartBoundMs));
+  fs::remove_all(folder_.toStdString());
+  fs::create_directory(folder_.toStdString());
+  // The second logger reads one device less, so each row tells who wrote it.
+  ChildProcess second;
+  ASSERT_TRUE(Start(second, {}, Config(100, kDeviceNum - 1)));
+  ASSERT_FALSE(second.WaitForLine("", kStartBoundMs).isNull());
+  int writer = kDeviceNum - 1;
+  if (second.WaitForExit(500)) {
+    // The first logger came back first and holds the new folder.
+    EXPECT_EQ(second.ExitCode(), 1);
+    EXPECT_TRUE(WaitForText(first, "it is locked again", kRunBoundMs));
+    writer = kDeviceNum;
+  } else {
+    EXPECT_TRUE(
+        WaitForText(first, "another logger (process " + QString::number(second.Pid()), kRunBoundMs))
+        << first.Output().toStdString();
+    QThread::msleep(1200);
+    ::kill(static_cast<pid_t>(second.Pid()), SIGTERM);
+    ASSERT_TRUE(second.WaitForExit(kRunBoundMs));
+  }
+  ::kill(static_cast<pid_t>(first.Pid()), SIGKILL);
+  ASSERT_TRUE(first.WaitForExit(kRunBoundMs));
+  const LogCheck check = Check(writer);
+  EXPECT_GT(check.rows, 0);
+  EXPECT_TRUE(check.bad.empty()) << check.bad.front();
 }
 
 // Bad options, configs and folders: one line naming the problem, status 2, nothing sent.

@@ -123,4 +123,53 @@ TEST_F(RowWriterTest, BacklogReachesItsBound) {
   EXPECT_EQ(writer.BacklogBytes(), 0u);
 }
 
+// Two storage outages apart: one "logging to" line per file, and per outage one backlog line
+// with its bound and one line with the number of rows it kept; the bound is 64 MiB unless set.
+TEST_F(RowWriterTest, EachOutageIsReportedOnceWithItsRows) {
+  EXPECT_EQ(setup.BacklogLimit, std::size_t{64} << 20);
+  RowWriter writer = Writer();
+  const auto outage = [&](int hour, int rows) {
+    fs::remove_all(folder_);
+    for (int i = 0; i < rows; ++i) writer.Add({2026, 12, 10, hour, 0, i}, kValues);
+    fs::create_directory(folder_);
+    writer.Add({2026, 12, 10, hour, 1, 0}, kValues);
+  };
+  writer.Add({2026, 12, 9, 23, 59, 59}, kValues);
+  outage(1, 2);
+  outage(2, 1);
+  const std::string journal = Journal();
+  const auto count = [&](const std::string& text) {
+    std::size_t n = 0;
+    for (auto at = journal.find(text); at != std::string::npos; at = journal.find(text, at + 1))
+      ++n;
+    return n;
+  };
+  EXPECT_EQ(count("logging to " + (folder_ / "2026-12-09 23-59-58.csv").string() + "\n"), 1u);
+  EXPECT_EQ(count("logging to " + (folder_ / "2026-12-10 01-00-00.csv").string() + "\n"), 1u);
+  EXPECT_EQ(count("logging to "), 2u) << journal;
+  EXPECT_EQ(
+      count(" backlog: rows are kept in memory until the log can be written (up to 64 MiB)\n"), 2u);
+  EXPECT_EQ(count(" backlog written: 3 rows kept in memory are in the log\n"), 1u) << journal;
+  EXPECT_EQ(count(" backlog written: 2 rows kept in memory are in the log\n"), 1u) << journal;
+}
+
+// A run killed inside an append leaves part of a row at the end of the newest log; the next run
+// cuts it back before anything else and says so. Older logs and a log that ends a row stay.
+TEST_F(RowWriterTest, NextRunCutsBackTheRowAKilledRunLeftUnfinished) {
+  const std::string whole = kHeader + Row("2026-12-08,10:00:00");
+  WriteFileText(folder_ / "2026-12-08 10-00-00.csv", whole + "2026-12-08,10:00:01,7");
+  WriteFileText(folder_ / "2026-12-08 09-00-00.csv", whole + "2026-12-08,09");
+  WriteFileText(folder_ / "notes.csv", "unfinished");
+  RowWriter writer = Writer();
+  EXPECT_EQ(File("2026-12-08 10-00-00.csv"), whole);
+  EXPECT_EQ(File("2026-12-08 09-00-00.csv"), whole + "2026-12-08,09");
+  EXPECT_EQ(File("notes.csv"), "unfinished");
+  EXPECT_NE(Journal().find(" removed 21 bytes of a row left unfinished from " +
+                           (folder_ / "2026-12-08 10-00-00.csv").string() + "\n"),
+            std::string::npos)
+      << Journal();
+  RowWriter again = Writer();
+  EXPECT_EQ(File("2026-12-08 10-00-00.csv"), whole);
+}
+
 }  // namespace

@@ -71,8 +71,28 @@ TEST(StatusJournalDurationTest, TwoUnitsAtMost) {
   EXPECT_EQ(StatusJournal::Duration(59s), "59 s");
   EXPECT_EQ(StatusJournal::Duration(60s), "1 min");
   EXPECT_EQ(StatusJournal::Duration(3599s), "59 min 59 s");
+  EXPECT_EQ(StatusJournal::Duration(3600s), "1 h");
   EXPECT_EQ(StatusJournal::Duration(7500s), "2 h 5 min");
+  EXPECT_EQ(StatusJournal::Duration(24h), "1 d");
   EXPECT_EQ(StatusJournal::Duration(48h + 59min), "2 d");
+}
+
+// A spray of datagrams of every size is one condition: its first line names the first size, the
+// cleared line the first few with their counts and how many other sizes came.
+TEST_F(StatusJournalTest, DetailsOfAConditionAreCollectedNotPrintedEach) {
+  StatusJournal journal(file_, clock);
+  const std::string condition = "Unexpected-UDP-NumberBytes (dropped)";
+  for (int size = 1; size <= 2048; ++size) {
+    journal.Occurred(Kind::kCycle, condition, StatusJournal::Count(size, "byte", "bytes"));
+  }
+  journal.Occurred(Kind::kCycle, condition, "2 bytes");
+  clock.Steady += 2s;
+  journal.RowCompleted();
+  journal.RowCompleted();
+  const std::string stamp = "2026-12-09 10:00:01 ";
+  EXPECT_EQ(Lines(), stamp + condition + " (1 byte)\n" + stamp + "cleared: " + condition +
+                         " (2049 times in 2 s: 1 byte once, 2 bytes 2 times, 3 bytes once, 4 "
+                         "bytes once and 2044 more)\n");
 }
 
 }  // namespace

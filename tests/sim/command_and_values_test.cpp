@@ -123,7 +123,8 @@ TEST(ParseOptionTextTest, PatternsAndFaultsAreRecognised) {
   for (const Case& c :
        {Case{"delay:250", Fault::Kind::kDelay, 250},
         Case{"unsolicited:100", Fault::Kind::kUnsolicited, 100},
-        Case{"drop:3", Fault::Kind::kDrop, 3}, Case{"altaddress", Fault::Kind::kAltAddress, 0}}) {
+        Case{"drop:3", Fault::Kind::kDrop, 3}, Case{"late:60", Fault::Kind::kLateCopy, 60},
+        Case{"altaddress", Fault::Kind::kAltAddress, 0}}) {
     SCOPED_TRACE(c.text);
     Fault fault;
     ASSERT_TRUE(Sim::ParseFault(c.text, &fault));
@@ -141,7 +142,7 @@ TEST(ParseOptionTextTest, BadPatternsAndFaultsAreRejected) {
   Fault fault;
   // A zero period would make the unsolicited sender spin.
   for (const char* text : {"", "delay", "delay:", "delay:-5", "delay:1.5", "unsolicited:0",
-                           "drop:0", "twice:2", "loud", "delay:99999999999"}) {
+                           "drop:0", "late:0", "twice:2", "loud", "delay:99999999999"}) {
     EXPECT_FALSE(Sim::ParseFault(text, &fault)) << text;
   }
 }

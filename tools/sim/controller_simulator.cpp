@@ -439,9 +439,11 @@ void ControllerSimulator::Answer(const std::string& command, const Peer& from, u
       Log("silent, no answer to", reply, from);
       break;
     case Fault::Kind::kDelay:
-      if (fault.parameter <= 0) {
+    case Fault::Kind::kLateCopy:
+      if (fault.kind == Fault::Kind::kLateCopy || fault.parameter <= 0) {
         SendAnswer(socket_, reply, from);
-      } else {
+      }
+      if (fault.parameter > 0) {
         Pending later{SteadyClock::now() + std::chrono::milliseconds(fault.parameter), socket_,
                       reply, from};
         // Keep the queue ordered by due time even when the delay changed meanwhile.
@@ -612,7 +614,8 @@ bool ControllerSimulator::ParseFault(const std::string& text, Fault* fault) {
   constexpr uint64_t kMax = 2147483647;
   for (const WithNumber& form : {WithNumber{"delay:", Fault::Kind::kDelay, 0},
                                  WithNumber{"unsolicited:", Fault::Kind::kUnsolicited, 1},
-                                 WithNumber{"drop:", Fault::Kind::kDrop, 1}}) {
+                                 WithNumber{"drop:", Fault::Kind::kDrop, 1},
+                                 WithNumber{"late:", Fault::Kind::kLateCopy, 1}}) {
     const std::string prefix = form.prefix;
     if (text.rfind(prefix, 0) != 0) continue;
     uint64_t value = 0;

@@ -32,10 +32,22 @@ struct ValuePattern {
 //                  picked by the system, see AltPort())
 //   unsolicited:MS answer normally and also send "00000\r\n" to the last requester every MS ms
 //   drop:N         leave every Nth datagram unanswered (counting every datagram received)
+//   late:MS        answer at once and send a copy of the answer MS milliseconds later, so
+//                  that the copy can come after the answer to the next command
 struct Fault {
-  enum class Kind { kNone, kSilent, kDelay, kTwice, kBadLength, kAltAddress, kUnsolicited, kDrop };
+  enum class Kind {
+    kNone,
+    kSilent,
+    kDelay,
+    kTwice,
+    kBadLength,
+    kAltAddress,
+    kUnsolicited,
+    kDrop,
+    kLateCopy
+  };
   Kind kind = Kind::kNone;
-  int parameter = 0;  // milliseconds for delay and unsolicited, N for drop
+  int parameter = 0;  // milliseconds for delay, unsolicited and late, N for drop
 };
 
 struct SimulatorOptions {
