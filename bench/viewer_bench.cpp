@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/plain_log_reader.h"
 #include "viewer/log_chart_view.h"
 #include "viewer/log_columns.h"
 #include "viewer/log_follower.h"
@@ -106,68 +107,6 @@ bool WriteLog(const std::string& path) {
   for (int first = 0; first < kRows; first += 3600)
     out << Rows(first, std::min(3600, kRows - first));
   return static_cast<bool>(out);
-}
-
-// The floor: what splitting the file into integer columns costs at the least. Blocks of a
-// mebibyte, lines split at line feeds, the stamp turned into seconds, each value parsed with
-// std::from_chars into its column; a header row only sets the column count.
-struct FloorColumns {
-  std::vector<int64_t> times;
-  std::vector<std::vector<int32_t>> values;
-};
-
-void FloorLine(const char* begin, const char* end, FloorColumns* columns) {
-  if (end > begin && end[-1] == '\r') --end;
-  if (end - begin < 19) return;
-  if (*begin == 'Y') {
-    const size_t count = static_cast<size_t>(std::count(begin, end, ',')) - 1;
-    if (columns->values.size() < count) columns->values.resize(count);
-    return;
-  }
-  const auto number = [](const char* at, int width) {
-    int value = 0;
-    for (int i = 0; i < width; ++i) value = value * 10 + (at[i] - '0');
-    return value;
-  };
-  columns->times.push_back(int64_t{number(begin + 8, 2)} * 86400 + number(begin + 11, 2) * 3600 +
-                           number(begin + 14, 2) * 60 + number(begin + 17, 2));
-  const char* at = begin + 19;
-  for (size_t column = 0; at < end && column < columns->values.size(); ++column) {
-    int32_t value = 0;
-    const auto result = std::from_chars(at + 1, end, value);
-    columns->values[column].push_back(value);
-    at = result.ptr;
-  }
-}
-
-size_t FloorRead(const char* path, FloorColumns* columns) {
-  std::FILE* file = std::fopen(path, "rb");
-  if (file == nullptr) return 0;
-  std::vector<char> block(size_t{1} << 20);
-  std::string carry;
-  size_t got = 0;
-  while ((got = std::fread(block.data(), 1, block.size(), file)) > 0) {
-    const char* at = block.data();
-    const char* end = at + got;
-    while (at < end) {
-      const char* feed =
-          static_cast<const char*>(std::memchr(at, '\n', static_cast<size_t>(end - at)));
-      if (feed == nullptr) {
-        carry.append(at, end);
-        break;
-      }
-      if (carry.empty()) {
-        FloorLine(at, feed, columns);
-      } else {
-        carry.append(at, feed);
-        FloorLine(carry.data(), carry.data() + carry.size(), columns);
-        carry.clear();
-      }
-      at = feed + 1;
-    }
-  }
-  std::fclose(file);
-  return columns->times.size();
 }
 
 // Child: reads the file once with the floor or the viewer's reader and prints its figures.

@@ -6,7 +6,9 @@
 #   3. start-up to the window shown against a bare window;
 #   4. the headless logger: CPU per cycle against the monitor's, idle CPU, peak memory against a
 #      bare Qt Core program, the cost of --sync row (about 30 s);
-#   5. the chart viewer: opening a day's log against a plain reader, memory, follow latency.
+#   5. the chart viewer: opening a day's log against a plain reader, memory, follow latency;
+#   6. the chart viewer: opening a week of daily logs as one timeline against a plain reader,
+#      memory (writes about 380 MB of logs to a temporary folder).
 # Options: --samples N and --idle-seconds S go to (1), --cycles N and --warmup W to (2),
 # --quick makes every part a smoke run.
 set -euo pipefail
@@ -20,14 +22,14 @@ while [ $# -gt 0 ]; do
     --quick) back_to_back+=("$1"); cadence+=("$1"); quick+=("$1"); shift ;;
     --samples|--idle-seconds) back_to_back+=("$1" "${2:?$1 needs a value}"); shift 2 ;;
     --cycles|--warmup) cadence+=("$1" "${2:?$1 needs a value}"); shift 2 ;;
-    -h|--help) sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "bench.sh: unknown option $1 (try --help)" >&2; exit 2 ;;
   esac
 done
 
 cmake --preset release >/dev/null
 cmake --build --preset release --target varnel-bench varnel-cadence-bench varnel-startup-bench \
-  varnel-logger-bench varnel-viewer-bench
+  varnel-logger-bench varnel-viewer-bench varnel-viewer-week-bench
 build/release/bench/varnel-bench "${back_to_back[@]}"
 echo
 build/release/bench/varnel-cadence-bench "${cadence[@]}"
@@ -37,3 +39,5 @@ echo
 build/release/bench/varnel-logger-bench "${quick[@]}"
 echo
 build/release/bench/varnel-viewer-bench "${quick[@]}"
+echo
+build/release/bench/varnel-viewer-week-bench "${quick[@]}"

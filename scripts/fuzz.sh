@@ -3,7 +3,8 @@
 # and UndefinedBehavior sanitizers) and runs each one for SECONDS (default 30) from a copy of its
 # seed corpus in fuzz/corpus/<harness>/, so the seeds in the repository stay as they are. Prints
 # executions and coverage per harness; fails when any harness reports a finding, whose input is
-# kept under build/fuzz/findings/.
+# kept under build/fuzz/findings/. The harnesses are those of fuzz/CMakeLists.txt, the viewer's
+# log reader (log_parser_fuzzer) among them.
 #
 #   scripts/fuzz.sh [SECONDS]
 #   build/fuzz/fuzz/<harness> build/fuzz/findings/<harness>/crash-...   # replays a finding
@@ -12,7 +13,7 @@ cd "$(dirname "$0")/.."
 
 case "${1:-}" in
   -h | --help)
-    sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'
     exit 0
     ;;
 esac

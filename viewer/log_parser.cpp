@@ -79,6 +79,10 @@ void LogParser::Feed(std::string_view bytes) {
         TakeLine(pending_);
       }
       pending_.clear();
+    } else if (piece.size() > kMaxLineBytes) {
+      // Skipped as it would be had it come in pieces.
+      ++lineNumber_;
+      Skip();
     } else {
       TakeLine(piece);
     }
@@ -105,6 +109,17 @@ void LogParser::Reset() {
   dataRows_ = 0;
   skippedLines_ = 0;
   firstSkippedLine_ = 0;
+}
+
+void LogParser::FinishFile() {
+  if (discarding_ || !pending_.empty()) {
+    ++lineNumber_;
+    Skip();
+  }
+  std::string().swap(pending_);
+  discarding_ = false;
+  blockDevices_.clear();
+  blockInOrder_ = false;
 }
 
 void LogParser::ReserveOnce() {

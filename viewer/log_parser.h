@@ -34,6 +34,10 @@ class LogParser {
   void Feed(std::string_view bytes);
   // Forgets every line and empties the columns, to read a file again from its start.
   void Reset();
+  // The file fed so far is complete and another one follows: a last line without its line
+  // end is dropped and counted as skipped (a logger's torn append, which would give wrong
+  // values), and the next file's rows before its first header are unnamed again.
+  void FinishFile();
 
   size_t HeaderRows() const { return headerRows_; }
   size_t DataRows() const { return dataRows_; }

@@ -13,10 +13,21 @@
 
 namespace {
 
+// A year of one-second rows of 100 devices is 12 GiB of values: more is a typo.
+constexpr int kMaxDays = 366;
+
 void NameApplication() {
   QCoreApplication::setApplicationName(QStringLiteral("varnel-view"));
   QCoreApplication::setApplicationVersion(QStringLiteral(VARNEL_VERSION));
   QCoreApplication::setOrganizationName(QStringLiteral("Varnel"));
+}
+
+// A bad command line: what is wrong and where help is, as the other programs say it.
+int Refuse(const QString& what) {
+  std::fprintf(stderr, "varnel-view: %s\n%s\n", qPrintable(what),
+               qPrintable(QCoreApplication::translate(
+                   "main", "Try 'varnel-view --help' for more information.")));
+  return 2;
 }
 
 // Reads the command line without a display, so that --help, --version and bad options work
@@ -30,7 +41,7 @@ int ReadCommandLine(int argc, char** argv, ViewerWindow::Options* options, QStri
   parser.setApplicationDescription(QCoreApplication::translate(
       "main",
       "Charts a Varnel log and follows it while it grows. With a folder, its newest "
-      "log is opened."));
+      "log is opened and followed onto newer logs as they appear."));
   parser.addHelpOption();
   parser.addVersionOption();
   const QCommandLineOption devices(
@@ -48,29 +59,45 @@ int ReadCommandLine(int argc, char** argv, ViewerWindow::Options* options, QStri
                                   "Milliseconds between size checks while following "
                                   "(default 500)."),
       QCoreApplication::translate("main", "ms"), QStringLiteral("500"));
+  const QCommandLineOption days(
+      QStringLiteral("days"),
+      QCoreApplication::translate("main",
+                                  "With a folder: the logs of the last N days up to today as one "
+                                  "timeline, following the newest."),
+      QCoreApplication::translate("main", "N"));
   parser.addOption(devices);
   parser.addOption(noFollow);
   parser.addOption(interval);
+  parser.addOption(days);
   parser.addPositionalArgument(
       QCoreApplication::translate("main", "path"),
       QCoreApplication::translate("main", "A log file (.csv) or a folder of logs."),
       QCoreApplication::translate("main", "[FILE.csv | FOLDER]"));
-  parser.process(application);
+  // Not process(): it ends a bad command line with status 1, where ours is 2.
+  if (!parser.parse(QCoreApplication::arguments())) return Refuse(parser.errorText());
+  if (parser.isSet(QStringLiteral("help"))) parser.showHelp(0);
+  if (parser.isSet(QStringLiteral("version"))) parser.showVersion();
 
   const QStringList paths = parser.positionalArguments();
   if (paths.size() > 1) {
-    std::fprintf(
-        stderr, "varnel-view: %s\n",
-        qPrintable(QCoreApplication::translate("main", "one file or folder at most (see --help)")));
-    return 2;
+    return Refuse(QCoreApplication::translate("main", "one file or folder at most"));
   }
   bool intervalOk = false;
   const int intervalMs = parser.value(interval).toInt(&intervalOk);
   if (!intervalOk || intervalMs < 10) {
-    std::fprintf(stderr, "varnel-view: %s\n",
-                 qPrintable(QCoreApplication::translate(
-                     "main", "--check-interval takes a number of milliseconds, 10 or more")));
-    return 2;
+    return Refuse(QCoreApplication::translate(
+        "main", "--check-interval takes a number of milliseconds, 10 or more"));
+  }
+  if (parser.isSet(days)) {
+    bool daysOk = false;
+    options->days = parser.value(days).toInt(&daysOk);
+    if (!daysOk || options->days < 1 || options->days > kMaxDays) {
+      return Refuse(QCoreApplication::translate("main", "--days takes a number of days, 1 to %1")
+                        .arg(kMaxDays));
+    }
+    if (!paths.isEmpty() && QFileInfo(paths.first()).isFile()) {
+      return Refuse(QCoreApplication::translate("main", "--days takes a folder, not a file"));
+    }
   }
   options->follow = !parser.isSet(noFollow);
   options->checkIntervalMs = intervalMs;

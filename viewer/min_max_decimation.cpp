@@ -63,22 +63,34 @@ DecimatedSeries DecimateMinMax(const LogColumns& log, int device, double fromMs,
         times.begin());
   }
 
-  // Two points are kept for the rows just outside the range, when the plot has room for them.
+  // The rows just outside the range are kept when the plot has room for them; only those
+  // there are take a column from the rows inside.
   const bool edges = ascending && pixelColumns >= 4;
-  const size_t budget = static_cast<size_t>(edges ? pixelColumns - 2 : std::max(pixelColumns, 2));
+  constexpr size_t kNoRow = SIZE_MAX;
+  size_t before = kNoRow;
+  size_t after = kNoRow;
+  if (edges) {
+    for (size_t row = lo; row-- > 0;) {
+      if (values[row] != kMissing) {
+        before = row;
+        break;
+      }
+    }
+    for (size_t row = hi; row < times.size(); ++row) {
+      if (values[row] != kMissing) {
+        after = row;
+        break;
+      }
+    }
+  }
+  const size_t budget = static_cast<size_t>(std::max(pixelColumns, 2)) -
+                        (before != kNoRow ? 1 : 0) - (after != kNoRow ? 1 : 0);
   size_t present = 0;
   for (size_t row = lo; row < hi && present <= budget; ++row) {
     if (values[row] != kMissing && (ascending || inRange(row))) ++present;
   }
 
-  if (edges) {
-    for (size_t row = lo; row-- > 0;) {
-      if (values[row] != kMissing) {
-        builder.Add(row, false);
-        break;
-      }
-    }
-  }
+  if (before != kNoRow) builder.Add(before, false);
 
   if (present <= budget) {
     for (size_t row = lo; row < hi; ++row) {
@@ -125,13 +137,6 @@ DecimatedSeries DecimateMinMax(const LogColumns& log, int device, double fromMs,
     if (ends && lastRow != firstRow) builder.Add(lastRow, true);
   }
 
-  if (edges) {
-    for (size_t row = hi; row < times.size(); ++row) {
-      if (values[row] != kMissing) {
-        builder.Add(row, false);
-        break;
-      }
-    }
-  }
+  if (after != kNoRow) builder.Add(after, false);
   return builder.Take();
 }

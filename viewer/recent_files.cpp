@@ -5,6 +5,7 @@
 namespace {
 
 const QString kKey = QStringLiteral("recentFiles");
+const QString kExportKey = QStringLiteral("lastExportFolder");
 
 }  // namespace
 
@@ -36,5 +37,12 @@ void RecentFiles::Clear() { Store({}); }
 
 void RecentFiles::Store(const QStringList& files) {
   settings_->setValue(kKey, files.mid(0, kMaxFiles));
+  settings_->sync();
+}
+
+QString RecentFiles::ExportFolder() const { return settings_->value(kExportKey).toString(); }
+
+void RecentFiles::SetExportFolder(const QString& folder) {
+  settings_->setValue(kExportKey, folder);
   settings_->sync();
 }

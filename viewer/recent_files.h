@@ -20,6 +20,10 @@ class RecentFiles {
   void Remove(const QString& path);
   void Clear();
 
+  // The folder of the last export; empty before the first.
+  QString ExportFolder() const;
+  void SetExportFolder(const QString& folder);
+
   // The settings file, for what else the viewer keeps (the window's geometry).
   QSettings& Settings() { return *settings_; }
 

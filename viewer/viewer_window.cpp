@@ -3,25 +3,30 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDateEdit>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QSplitter>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QToolBar>
 #include <QVBoxLayout>
 
 #include "viewer/csv_export.h"
 #include "viewer/device_list.h"
+#include "viewer/folder_follower.h"
 #include "viewer/log_chart_view.h"
 #include "viewer/log_follower.h"
-#include "viewer/newest_log.h"
 #include "viewer/recent_files.h"
 
 namespace {
@@ -49,6 +54,7 @@ ViewerWindow::ViewerWindow(Options options, QWidget* parent)
     : QMainWindow(parent),
       options_(std::move(options)),
       follower_(std::make_unique<LogFollower>(&parser_)),
+      folder_(std::make_unique<FolderFollower>(follower_.get())),
       recent_(std::make_unique<RecentFiles>(options_.settingsPath)) {
   setObjectName(QStringLiteral("viewerWindow"));
   setWindowTitle(tr("Varnel View"));
@@ -64,6 +70,7 @@ ViewerWindow::ViewerWindow(Options options, QWidget* parent)
   connect(follower_.get(), &LogFollower::Restarted, this, &ViewerWindow::FileRestarted);
   connect(follower_.get(), &LogFollower::Read, this, &ViewerWindow::FileRead);
   connect(follower_.get(), &LogFollower::Missing, this, &ViewerWindow::UpdateStatus);
+  connect(folder_.get(), &FolderFollower::MovedOn, this, &ViewerWindow::MovedOn);
   connect(follower_.get(), &LogFollower::Failed, this,
           [this](const QString& message) { statusBar()->showMessage(message, 5000); });
   connect(devices_, &DeviceList::CheckedChanged, this, &ViewerWindow::DevicesChecked);
@@ -81,7 +88,8 @@ ViewerWindow::ViewerWindow(Options options, QWidget* parent)
 }
 
 ViewerWindow::~ViewerWindow() {
-  // The follower feeds the parser and the columns: it goes first.
+  // The follower feeds the parser and the columns: it goes first, after what drives it.
+  folder_.reset();
   follower_.reset();
 }
 
@@ -122,6 +130,7 @@ void ViewerWindow::CreateActions() {
         QFileDialog::getExistingDirectory(this, tr("Open the Newest Log of a Folder"));
     if (!folder.isEmpty()) OpenPath(folder);
   });
+  file->addAction(tr("Open &Days of a Folder…"), this, &ViewerWindow::OpenDaysWithDialog);
   recentMenu_ = file->addMenu(tr("Open &Recent"));
   file->addSeparator();
   exportPngAction_ =
@@ -176,27 +185,45 @@ void ViewerWindow::ShowError(const QString& message) {
 }
 
 bool ViewerWindow::OpenPath(const QString& path) {
-  QString file = path;
   if (QFileInfo(path).isDir()) {
-    file = NewestLogIn(path);
-    if (file.isEmpty()) {
-      ShowError(tr("There is no log (*.csv) in %1.").arg(QDir::toNativeSeparators(path)));
-      return false;
-    }
+    return OpenFolder(path, options_.days > 0
+                                ? LogFolder::Span::Days(options_.days, folder_->Today())
+                                : LogFolder::Span{});
   }
   wantedDevices_ = options_.devices;
   devicesChosen_ = false;
   QString error;
-  if (!follower_->Open(file, &error)) {
+  if (!follower_->Open(path, &error)) {
     ShowError(error);
     return false;
   }
-  recent_->Add(file);
-  RebuildRecentMenu();
-  setWindowFilePath(follower_->Path());
-  setWindowTitle(tr("%1 – Varnel View").arg(QFileInfo(file).fileName()));
-  UpdateStatus();
+  folder_->Close();
+  Opened(path);
   return true;
+}
+
+bool ViewerWindow::OpenFolder(const QString& folder, const LogFolder::Span& span) {
+  wantedDevices_ = options_.devices;
+  devicesChosen_ = false;
+  QString error;
+  if (!folder_->Open(folder, span, &error)) {
+    ShowError(error);
+    return false;
+  }
+  Opened(folder);
+  return true;
+}
+
+void ViewerWindow::Opened(const QString& recentPath) {
+  recent_->Add(recentPath);
+  RebuildRecentMenu();
+  MovedOn();
+}
+
+void ViewerWindow::MovedOn() {
+  setWindowFilePath(follower_->Path());
+  setWindowTitle(tr("%1 – Varnel View").arg(QFileInfo(follower_->Path()).fileName()));
+  UpdateStatus();
 }
 
 void ViewerWindow::FileRestarted() {
@@ -245,6 +272,16 @@ void ViewerWindow::UpdateStatus() {
     parts << tr("No log open");
   } else {
     const QLocale locale;
+    const qsizetype files = follower_->Paths().size();
+    const QString name = QFileInfo(follower_->Path()).fileName();
+    if (files == 1) {
+      parts << name;
+    } else if (files == 2) {
+      parts << tr("%1 and 1 older log").arg(name);
+    } else {
+      parts << tr("%1 and %2 older logs")
+                   .arg(name, locale.toString(static_cast<qlonglong>(files - 1)));
+    }
     const auto rows = static_cast<qlonglong>(columns_.RowCount());
     parts << (rows == 1 ? tr("1 row") : tr("%1 rows").arg(locale.toString(rows)));
     parts << (columns_.DeviceCount() == 1
@@ -318,6 +355,7 @@ bool ViewerWindow::ExportPng(const QString& path) {
     ShowError(tr("Cannot write %1.").arg(QDir::toNativeSeparators(path)));
     return false;
   }
+  Exported(path);
   statusBar()->showMessage(tr("Chart saved to %1").arg(QDir::toNativeSeparators(path)), 5000);
   return true;
 }
@@ -334,28 +372,66 @@ bool ViewerWindow::ExportCsv(const QString& path) {
     ShowError(error);
     return false;
   }
+  Exported(path);
   statusBar()->showMessage(
       tr("%1 rows saved to %2").arg(QLocale().toString(rows), QDir::toNativeSeparators(path)),
       5000);
   return true;
 }
 
+QString ViewerWindow::ExportFolder() const {
+  const QString last = recent_->ExportFolder();
+  if (!last.isEmpty() && QFileInfo(last).isDir()) return last;
+  const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+  return documents.isEmpty() ? QDir::homePath() : documents;
+}
+
+void ViewerWindow::Exported(const QString& path) {
+  recent_->SetExportFolder(QFileInfo(path).absolutePath());
+}
+
 void ViewerWindow::ExportPngWithDialog() {
-  const QFileInfo log(follower_->Path());
+  // Never the log's folder: a logger's folder is not the operator's to write in.
   const QString suggested =
-      log.absoluteDir().filePath(log.completeBaseName() + QStringLiteral(".png"));
+      QDir(ExportFolder())
+          .filePath(QFileInfo(follower_->Path()).completeBaseName() + QStringLiteral(".png"));
   const QString file = QFileDialog::getSaveFileName(this, tr("Export Chart as PNG"), suggested,
                                                     tr("PNG images (*.png)"));
   if (!file.isEmpty()) ExportPng(WithSuffix(file, QStringLiteral("png")));
 }
 
 void ViewerWindow::ExportCsvWithDialog() {
-  const QFileInfo log(follower_->Path());
-  const QString suggested =
-      log.absoluteDir().filePath(log.completeBaseName() + tr(" extract") + QStringLiteral(".csv"));
+  const QString suggested = QDir(ExportFolder())
+                                .filePath(QFileInfo(follower_->Path()).completeBaseName() +
+                                          tr(" extract") + QStringLiteral(".csv"));
   const QString file = QFileDialog::getSaveFileName(this, tr("Export Visible Data as CSV"),
                                                     suggested, tr("Logs (*.csv)"));
   if (!file.isEmpty()) ExportCsv(WithSuffix(file, QStringLiteral("csv")));
+}
+
+void ViewerWindow::OpenDaysWithDialog() {
+  const QString start = folder_->IsOpen() ? folder_->Folder() : QString();
+  const QString folder =
+      QFileDialog::getExistingDirectory(this, tr("Open the Logs of Several Days"), start);
+  if (folder.isEmpty()) return;
+  QDialog dialog(this);
+  dialog.setWindowTitle(tr("Days to Show"));
+  auto* layout = new QFormLayout(&dialog);
+  const QDate today = folder_->Today();
+  auto* from = new QDateEdit(today.addDays(-6), &dialog);
+  auto* to = new QDateEdit(today, &dialog);
+  for (QDateEdit* edit : {from, to}) {
+    edit->setCalendarPopup(true);
+    edit->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
+  }
+  layout->addRow(tr("From:"), from);
+  layout->addRow(tr("To:"), to);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+  connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  layout->addRow(buttons);
+  if (dialog.exec() != QDialog::Accepted) return;
+  OpenFolder(folder, LogFolder::Span::Range(from->date(), to->date(), today));
 }
 
 void ViewerWindow::ShowAbout() {

@@ -7,9 +7,11 @@
 #include <memory>
 
 #include "viewer/log_columns.h"
+#include "viewer/log_folder.h"
 #include "viewer/log_parser.h"
 
 class DeviceList;
+class FolderFollower;
 class LogChartView;
 class LogFollower;
 class QAction;
@@ -29,6 +31,7 @@ class ViewerWindow : public QMainWindow {
     QStringList devices;   // shown first when the log has them; empty: its first eight
     bool follow = true;
     int checkIntervalMs = 500;
+    int days = 0;  // a folder opens with the logs of this many days up to today; 0: its newest
   };
   // How many devices a log opens with when none were named.
   static constexpr int kFirstDevices = 8;
@@ -37,13 +40,18 @@ class ViewerWindow : public QMainWindow {
   ViewerWindow();
   ~ViewerWindow() override;
 
-  // A log file, or a folder's newest log. False (after telling the error sink) when it cannot
-  // be opened; what was shown before stays.
+  // A log file, or a folder's newest log (its last Options::days days when set), following
+  // the folder onto newer logs. False (after telling the error sink) when it cannot be opened;
+  // what was shown before stays.
   bool OpenPath(const QString& path);
+  // The logs of a folder over a span of days as one timeline.
+  bool OpenFolder(const QString& folder, const LogFolder::Span& span);
   // The chart as it is on screen, as a PNG file.
   bool ExportPng(const QString& path);
   // The shown devices over the visible time range, in the log format.
   bool ExportCsv(const QString& path);
+  // Where the export dialogs start: the folder of the last export, else the user's documents.
+  QString ExportFolder() const;
 
   // Where error messages go; a message box by default. Tests answer it themselves.
   void SetErrorSink(std::function<void(const QString&)> sink);
@@ -51,6 +59,7 @@ class ViewerWindow : public QMainWindow {
   const LogColumns& Log() const { return columns_; }
   const LogParser& Parser() const { return parser_; }
   LogFollower& Follower() { return *follower_; }
+  FolderFollower& Folder() { return *folder_; }
   LogChartView* Chart() const { return chart_; }
   DeviceList* Devices() const { return devices_; }
   RecentFiles& Recent() { return *recent_; }
@@ -65,6 +74,10 @@ class ViewerWindow : public QMainWindow {
   void CreateActions();
   void CreateLayout();
   void OpenWithDialog();
+  void OpenDaysWithDialog();
+  void MovedOn();
+  void Opened(const QString& recentPath);
+  void Exported(const QString& path);
   void ExportPngWithDialog();
   void ExportCsvWithDialog();
   void ShowAbout();
@@ -81,6 +94,7 @@ class ViewerWindow : public QMainWindow {
   LogColumns columns_;
   LogParser parser_{&columns_};
   std::unique_ptr<LogFollower> follower_;
+  std::unique_ptr<FolderFollower> folder_;
   std::unique_ptr<RecentFiles> recent_;
   std::function<void(const QString&)> errorSink_;
   QStringList wantedDevices_;

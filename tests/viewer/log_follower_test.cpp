@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFileInfo>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <filesystem>
@@ -169,6 +170,84 @@ TEST_F(LogFollowerTest, NothingIsReadWhileNotFollowing) {
   EXPECT_EQ(log_.RowCount(), 1u);
   follower_.SetFollowing(true);
   EXPECT_EQ(log_.RowCount(), 2u);
+}
+
+// A check of a file that has not changed costs a stat and nothing more: a wrong comparison
+// there would read the whole log again at every check without anything looking wrong.
+TEST_F(LogFollowerTest, UnchangedFileReadsNothingAndRestartsNothing) {
+  OpenWith(kHeader + Row(0, 1, 2) + Row(1, 3, 4));
+  const uint64_t readAtOpen = follower_.BytesRead();
+  EXPECT_EQ(readAtOpen, fs::file_size(path_));
+  QSignalSpy read(&follower_, &LogFollower::Read);
+  QSignalSpy restarted(&follower_, &LogFollower::Restarted);
+  for (int check = 0; check < 3; ++check) follower_.Check();
+  EXPECT_EQ(follower_.BytesRead(), readAtOpen);
+  EXPECT_EQ(read.count(), 0);
+  EXPECT_EQ(restarted.count(), 0);
+  EXPECT_EQ(log_.RowCount(), 2u);
+}
+
+// Several files read as one log: the older ones whole, the last one followed.
+class LogSequenceTest : public LogFollowerTest {
+ protected:
+  QString File(const char* name, const std::string& text) {
+    const fs::path path = fs::path(dir_.path().toStdString()) / name;
+    WriteFileText(path, text);
+    return QString::fromStdString(path.string());
+  }
+};
+
+TEST_F(LogSequenceTest, OlderFilesAreReadWholeOneSeriesPerDevice) {
+  const QString first = File("2004-01-09.csv", kHeader + Row(0, 1, 2) + "2004-01-10,09:00:0");
+  // Another run logs the devices in another order, and one more.
+  const QString second =
+      File("2004-01-10.csv", "YYYY-MM-DD,HH:MM:SS,DM00101,DM00100,DM00102\r\n" +
+                                 std::string("2004-01-10,09:00:01,20,10,30\r\n"));
+  QString error;
+  ASSERT_TRUE(follower_.Open(QStringList{first, second}, &error)) << error.toStdString();
+  ASSERT_TRUE(WaitUntil([&] { return follower_.CaughtUp(); }, 5000));
+  // The first file's torn last line is dropped, not glued to the next file's header.
+  EXPECT_EQ(ColumnsText(log_), "DM00100=1,10 DM00101=2,20 DM00102=_,30");
+  EXPECT_EQ(parser_.SkippedLines(), 1u);
+  EXPECT_EQ(follower_.Path(), QFileInfo(second).absoluteFilePath());
+
+  // Only the last file is followed.
+  AppendText(fs::path(first.toStdString()), Row(5, 7, 7));
+  AppendText(fs::path(second.toStdString()), "2004-01-10,09:00:02,21,11,31\r\n");
+  follower_.Check();
+  EXPECT_EQ(ColumnsText(log_), "DM00100=1,10,11 DM00101=2,20,21 DM00102=_,30,31");
+}
+
+TEST_F(LogSequenceTest, ExtendingReadsOnWithoutReadingAgain) {
+  const QString first = File("2004-01-10.csv", kHeader + Row(0, 1, 2));
+  QString error;
+  ASSERT_TRUE(follower_.Open(first, &error)) << error.toStdString();
+  QSignalSpy restarted(&follower_, &LogFollower::Restarted);
+  // The last rows of the old file arrive before the new file is found.
+  AppendText(fs::path(first.toStdString()), Row(1, 3, 4));
+  const QString second = File("2004-01-11.csv", kHeader + Row(2, 5, 6));
+  follower_.Extend({second});
+  ASSERT_TRUE(WaitUntil([&] { return follower_.CaughtUp() && log_.RowCount() == 3; }, 5000));
+  EXPECT_EQ(ColumnsText(log_), "DM00100=1,3,5 DM00101=2,4,6");
+  EXPECT_EQ(restarted.count(), 0);
+  EXPECT_EQ(follower_.BytesRead(),
+            fs::file_size(first.toStdString()) + fs::file_size(second.toStdString()));
+  EXPECT_EQ(follower_.Paths(), (QStringList{QFileInfo(first).absoluteFilePath(),
+                                            QFileInfo(second).absoluteFilePath()}));
+}
+
+TEST_F(LogSequenceTest, ReplacedLastFileReadsTheWholeSequenceAgain) {
+  const QString first = File("2004-01-10.csv", kHeader + Row(0, 1, 2));
+  const QString second = File("2004-01-11.csv", kHeader + Row(1, 3, 4) + Row(2, 5, 6));
+  QString error;
+  ASSERT_TRUE(follower_.Open(QStringList{first, second}, &error)) << error.toStdString();
+  ASSERT_TRUE(WaitUntil([&] { return follower_.CaughtUp(); }, 5000));
+  QSignalSpy restarted(&follower_, &LogFollower::Restarted);
+  WriteFileText(fs::path(second.toStdString()), kHeader + Row(9, 9, 9));
+  follower_.Check();
+  ASSERT_TRUE(WaitUntil([&] { return follower_.CaughtUp(); }, 5000));
+  EXPECT_EQ(restarted.count(), 1);
+  EXPECT_EQ(ColumnsText(log_), "DM00100=1,9 DM00101=2,9");
 }
 
 }  // namespace

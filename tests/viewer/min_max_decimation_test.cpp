@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <ostream>
 #include <random>
 #include <set>
 #include <utility>
@@ -155,5 +156,80 @@ TEST(MinMaxDecimationTest, EmptyOrReversedRangeGivesNothing) {
   EXPECT_EQ(between.points.size(), 2);
   EXPECT_FALSE(between.hasValues);
 }
+
+}  // namespace
+
+namespace {
+
+struct FitCase {
+  const char* name;
+  int columns;
+  int rows;  // one a second from t = 0, value = row
+  double fromMs;
+  double toMs;
+  int points;
+  bool everyRow;  // the points are every row of the range and its neighbours
+};
+
+void PrintTo(const FitCase& c, std::ostream* out) { *out << c.name; }
+
+class DecimationFitTest : public ::testing::TestWithParam<FitCase> {};
+
+// Where decimation starts: rows that fit in the plot's columns are all drawn.
+TEST_P(DecimationFitTest, RowsThatFitThePlotAreAllShown) {
+  const FitCase& c = GetParam();
+  std::vector<int32_t> values(static_cast<size_t>(c.rows));
+  for (size_t row = 0; row < values.size(); ++row) values[row] = static_cast<int32_t>(row);
+  const DecimatedSeries series = DecimateMinMax(OneDevice(values), 0, c.fromMs, c.toMs, c.columns);
+  EXPECT_EQ(series.points.size(), c.points);
+  EXPECT_LE(series.points.size(), c.columns);
+  if (c.everyRow) {
+    for (qsizetype i = 1; i < series.points.size(); ++i) {
+      EXPECT_EQ(series.points[i].y(), series.points[i - 1].y() + 1) << i;
+    }
+  } else {
+    EXPECT_LT(series.points.size(), c.rows);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Boundary, DecimationFitTest,
+    ::testing::Values(FitCase{"WholeLogAsManyRowsAsColumns", 100, 100, 0, 99'000, 100, true},
+                      FitCase{"RangeAndItsTwoNeighboursFillThePlot", 100, 200, 50'000, 147'000, 100,
+                              true},
+                      FitCase{"NarrowPlotWithoutNeighbours", 3, 3, 0, 2'000, 3, true},
+                      FitCase{"OneRowMoreIsDecimated", 100, 101, 0, 100'000, 98, false}),
+    [](const ::testing::TestParamInfo<FitCase>& info) { return info.param.name; });
+
+struct NeighbourCase {
+  const char* name;
+  int columns;
+  bool neighbours;
+};
+
+void PrintTo(const NeighbourCase& c, std::ostream* out) { *out << c.name; }
+
+class DecimationNeighbourTest : public ::testing::TestWithParam<NeighbourCase> {};
+
+TEST_P(DecimationNeighbourTest, NeighboursFromFourColumnsOn) {
+  const NeighbourCase& c = GetParam();
+  const DecimatedSeries series =
+      DecimateMinMax(OneDevice({0, 1, 2, 3, 4, 5, 6, 7, 8, 9}), 0, 3000, 5000, c.columns);
+  ASSERT_FALSE(series.points.isEmpty());
+  EXPECT_LE(series.points.size(), c.columns);
+  EXPECT_EQ(series.points.front() == QPointF(2000, 2), c.neighbours);
+  EXPECT_EQ(series.points.back() == QPointF(6000, 6), c.neighbours);
+  // Neighbours never count for scaling.
+  EXPECT_EQ(series.min, 3);
+  EXPECT_EQ(series.max, 5);
+}
+
+INSTANTIATE_TEST_SUITE_P(PlotWidths, DecimationNeighbourTest,
+                         ::testing::Values(NeighbourCase{"ThreeColumns", 3, false},
+                                           NeighbourCase{"FourColumns", 4, true},
+                                           NeighbourCase{"FiveColumns", 5, true}),
+                         [](const ::testing::TestParamInfo<NeighbourCase>& info) {
+                           return info.param.name;
+                         });
 
 }  // namespace

@@ -59,6 +59,7 @@ INSTANTIATE_TEST_SUITE_P(
     Arguments, ViewerCommandLineTest,
     ::testing::Values(
         CommandLineCase{"Help", {QStringLiteral("--help")}, 0, "--check-interval <ms>"},
+        CommandLineCase{"HelpNamesDays", {QStringLiteral("--help")}, 0, "--days <N>"},
         CommandLineCase{"Version", {QStringLiteral("--version")}, 0, "varnel-view 0."},
         CommandLineCase{"TwoPaths",
                         {QStringLiteral("a.csv"), QStringLiteral("b.csv")},
@@ -70,7 +71,21 @@ INSTANTIATE_TEST_SUITE_P(
                         "10 or more"},
         CommandLineCase{
             "IntervalNotANumber", {QStringLiteral("--check-interval=soon")}, 2, "10 or more"},
-        CommandLineCase{"UnknownOption", {QStringLiteral("--frobnicate")}, 1, "frobnicate"}),
+        CommandLineCase{"UnknownOption",
+                        {QStringLiteral("--frobnicate")},
+                        2,
+                        "varnel-view: Unknown option 'frobnicate'.\n"
+                        "Try 'varnel-view --help' for more information.\n"},
+        CommandLineCase{"MissingValue", {QStringLiteral("--days")}, 2, "Missing value after"},
+        CommandLineCase{"DaysNotANumber",
+                        {QStringLiteral("--days=week")},
+                        2,
+                        "varnel-view: --days takes a number of days, 1 to 366\nTry"},
+        CommandLineCase{"DaysZero", {QStringLiteral("--days"), QStringLiteral("0")}, 2, "1 to 366"},
+        CommandLineCase{"DaysOfAFile",
+                        {QStringLiteral("--days=2"), QStringLiteral(VARNEL_VIEW_EXECUTABLE)},
+                        2,
+                        "--days takes a folder, not a file"}),
     [](const ::testing::TestParamInfo<CommandLineCase>& info) { return info.param.name; });
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <QLineSeries>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTranslator>
 #include <QTreeWidget>
@@ -21,6 +22,7 @@
 #include "tests/test_support.h"
 #include "tests/viewer/log_text.h"
 #include "viewer/device_list.h"
+#include "viewer/folder_follower.h"
 #include "viewer/log_chart_view.h"
 #include "viewer/log_follower.h"
 #include "viewer/recent_files.h"
@@ -124,6 +126,64 @@ TEST_F(ViewerWindowTest, FolderOpensItsNewestLog) {
   EXPECT_EQ(QFileInfo(Window().Follower().Path()).fileName(),
             QStringLiteral("2004-01-10 07-00-00.csv"));
   EXPECT_EQ(Window().Log().RowCount(), 4u);
+}
+
+TEST_F(ViewerWindowTest, FolderMovesOnToANewerLogKeepingTheDevicesShown) {
+  Write(QStringLiteral("2004-01-10 07-00-00.csv"), LogText(20, 4));
+  ASSERT_TRUE(Window().OpenPath(dir_.path()));
+  Window().Devices()->SetChecked({3, 5});
+  EXPECT_TRUE(Window().StatusText().contains(QStringLiteral("2004-01-10 07-00-00.csv")))
+      << Window().StatusText().toStdString();
+
+  // The logger restarted; the new log lists the devices from another one on.
+  Write(QStringLiteral("2004-01-10 08-00-00.csv"),
+        "YYYY-MM-DD,HH:MM:SS,DM00105,DM00103\r\n2004-01-10,08:00:00,5,3\r\n");
+  ASSERT_TRUE(WaitUntil(
+      [&] { return QFileInfo(Window().Follower().Path()).fileName().startsWith("2004-01-10 08"); },
+      5000));
+  ASSERT_TRUE(WaitUntil([&] { return Window().Chart()->ShownDevices().size() == 2; }, 5000));
+  EXPECT_EQ(Window().Log().RowCount(), 1u);
+  QStringList shown;
+  for (const int device : Window().Chart()->ShownDevices()) {
+    shown << Window().Log().DeviceName(device);
+  }
+  EXPECT_EQ(shown, (QStringList{QStringLiteral("DM00105"), QStringLiteral("DM00103")}));
+  EXPECT_TRUE(Window().StatusText().contains(QStringLiteral("2004-01-10 08-00-00.csv")))
+      << Window().StatusText().toStdString();
+  EXPECT_TRUE(Window().StatusText().contains(QStringLiteral("following")));
+  EXPECT_TRUE(Window().windowTitle().contains(QStringLiteral("2004-01-10 08-00-00.csv")));
+}
+
+TEST_F(ViewerWindowTest, DaysOfAFolderAreOneTimeline) {
+  options_.days = 2;
+  Window().Folder().SetClock([] { return QDateTime(QDate(2004, 1, 11), QTime(12, 0)); });
+  Write(QStringLiteral("2004-01-09.csv"), LogText(2, 1));
+  Write(QStringLiteral("2004-01-10.csv"), LogText(2, 3));
+  Write(QStringLiteral("2004-01-11.csv"), LogText(2, 2, 3));
+  ASSERT_TRUE(Window().OpenPath(dir_.path()));
+  ASSERT_TRUE(WaitUntil([&] { return Window().Follower().CaughtUp(); }, 5000));
+  EXPECT_EQ(Window().Log().RowCount(), 5u);
+  EXPECT_TRUE(Window().StatusText().contains(QStringLiteral("2004-01-11.csv and 1 older log")))
+      << Window().StatusText().toStdString();
+}
+
+// Exports never go to the log's folder, which under the logger's unit is not the operator's.
+TEST_F(ViewerWindowTest, ExportsStartInTheDocumentsThenWhereTheLastOneWent) {
+  const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+  const QString fallback = documents.isEmpty() ? QDir::homePath() : documents;
+  ASSERT_TRUE(Window().OpenPath(Log(2, 10)));
+  EXPECT_EQ(Window().ExportFolder(), fallback);
+
+  const QString chosen = dir_.filePath(QStringLiteral("exports"));
+  ASSERT_TRUE(QDir().mkpath(chosen));
+  ASSERT_TRUE(Window().ExportCsv(chosen + QStringLiteral("/extract.csv")));
+  EXPECT_EQ(Window().ExportFolder(), chosen);
+  // Kept in the settings for the next start.
+  window_.reset();
+  EXPECT_EQ(Window().ExportFolder(), chosen);
+  // A folder that is gone since: the documents again.
+  ASSERT_TRUE(QDir(chosen).removeRecursively());
+  EXPECT_EQ(Window().ExportFolder(), fallback);
 }
 
 TEST_F(ViewerWindowTest, FollowsRowsAppendedToTheFile) {

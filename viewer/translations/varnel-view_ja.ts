@@ -20,6 +20,17 @@
     </message>
 </context>
 <context>
+    <name>FolderFollower</name>
+    <message>
+        <source>There is no log (*.csv) in %1.</source>
+        <translation>%1 にログ (*.csv) がありません。</translation>
+    </message>
+    <message>
+        <source>There is no log (*.csv) of those days in %1.</source>
+        <translation>%1 にその期間のログ (*.csv) がありません。</translation>
+    </message>
+</context>
+<context>
     <name>LogChartView</name>
     <message>
         <source>%1   value %2</source>
@@ -51,6 +62,10 @@
     <message>
         <source>Cannot read %1: %2</source>
         <translation>%1 を読み込めません: %2</translation>
+    </message>
+    <message>
+        <source>No file to open</source>
+        <translation>開くファイルがありません</translation>
     </message>
 </context>
 <context>
@@ -126,10 +141,6 @@
     <message>
         <source>Tools</source>
         <translation>ツール</translation>
-    </message>
-    <message>
-        <source>There is no log (*.csv) in %1.</source>
-        <translation>%1 にログ (*.csv) がありません。</translation>
     </message>
     <message>
         <source>%1 – Varnel View</source>
@@ -235,13 +246,37 @@
         <source>&lt;p&gt;&lt;b&gt;Varnel View&lt;/b&gt; %1&lt;/p&gt;&lt;p&gt;Charts the values of a Varnel log and follows the file while it grows.&lt;/p&gt;</source>
         <translation>&lt;p&gt;&lt;b&gt;Varnel ビュー&lt;/b&gt; %1&lt;/p&gt;&lt;p&gt;Varnel のログの値をグラフに描き、ファイルへの追記に合わせて更新します。&lt;/p&gt;</translation>
     </message>
+    <message>
+        <source>Open &amp;Days of a Folder…</source>
+        <translation>フォルダーの期間を開く(&amp;D)…</translation>
+    </message>
+    <message>
+        <source>%1 and 1 older log</source>
+        <translation>%1 ほか古いログ 1 件</translation>
+    </message>
+    <message>
+        <source>%1 and %2 older logs</source>
+        <translation>%1 ほか古いログ %2 件</translation>
+    </message>
+    <message>
+        <source>Open the Logs of Several Days</source>
+        <translation>複数日のログを開く</translation>
+    </message>
+    <message>
+        <source>Days to Show</source>
+        <translation>表示する期間</translation>
+    </message>
+    <message>
+        <source>From:</source>
+        <translation>開始日:</translation>
+    </message>
+    <message>
+        <source>To:</source>
+        <translation>終了日:</translation>
+    </message>
 </context>
 <context>
     <name>main</name>
-    <message>
-        <source>Charts a Varnel log and follows it while it grows. With a folder, its newest log is opened.</source>
-        <translation>Varnel のログをグラフに描き、追記に合わせて更新します。フォルダーを指定すると、その中の最新のログを開きます。</translation>
-    </message>
     <message>
         <source>Devices to show first, separated by commas (default: the log&apos;s first eight).</source>
         <translation>最初に表示するデバイス。カンマで区切ります (既定: ログの先頭の 8 個)。</translation>
@@ -275,16 +310,40 @@
         <translation>[ファイル.csv | フォルダー]</translation>
     </message>
     <message>
-        <source>one file or folder at most (see --help)</source>
-        <translation>指定できるファイルまたはフォルダーは 1 つだけです (--help を参照)</translation>
-    </message>
-    <message>
         <source>--check-interval takes a number of milliseconds, 10 or more</source>
         <translation>--check-interval には 10 以上のミリ秒数を指定してください</translation>
     </message>
     <message>
         <source>cannot open %1</source>
         <translation>%1 を開けません</translation>
+    </message>
+    <message>
+        <source>Try &apos;varnel-view --help&apos; for more information.</source>
+        <translation>詳しくは &apos;varnel-view --help&apos; を参照してください。</translation>
+    </message>
+    <message>
+        <source>Charts a Varnel log and follows it while it grows. With a folder, its newest log is opened and followed onto newer logs as they appear.</source>
+        <translation>Varnel のログをグラフに描き、追記に合わせて更新します。フォルダーを指定すると、その中の最新のログを開き、新しいログが現れるとそちらに移ります。</translation>
+    </message>
+    <message>
+        <source>With a folder: the logs of the last N days up to today as one timeline, following the newest.</source>
+        <translation>フォルダーを指定したとき: 今日までの N 日間のログを 1 本の時系列として開き、最新のログを追跡します。</translation>
+    </message>
+    <message>
+        <source>N</source>
+        <translation>N</translation>
+    </message>
+    <message>
+        <source>one file or folder at most</source>
+        <translation>指定できるファイルまたはフォルダーは 1 つだけです</translation>
+    </message>
+    <message>
+        <source>--days takes a number of days, 1 to %1</source>
+        <translation>--days には 1 から %1 までの日数を指定してください</translation>
+    </message>
+    <message>
+        <source>--days takes a folder, not a file</source>
+        <translation>--days はファイルではなくフォルダーに指定してください</translation>
     </message>
 </context>
 </TS>

@@ -1,0 +1,272 @@
+// Measures the chart viewer opening a week of logs as one timeline: seven daily files of
+// one-second rows from 100 devices (604,800 rows, about 380 MB), each figure in a fresh child
+// process so that peak memory is its own:
+//   1. open: the viewer's folder follower (the span of the last seven days, the file follower,
+//      the parser and the column store) against the floor, a plain C++ reader that splits the
+//      same files into integer columns; runs interleaved;
+//   2. memory: the column store and the peak resident memory above what the process held
+//      before reading, against the values as 32-bit integers.
+// Prints a table and one machine-readable line. Nothing is asserted: these are figures.
+
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "bench/plain_log_reader.h"
+#include "viewer/folder_follower.h"
+#include "viewer/log_columns.h"
+#include "viewer/log_follower.h"
+#include "viewer/log_parser.h"
+
+namespace {
+
+constexpr int kDevices = 100;
+constexpr int kDays = 7;
+constexpr int kDayRows = 86'400;
+constexpr double kTargetOpenRatio = 2.0;
+constexpr double kTargetMemoryRatio = 1.2;
+const QDate kFirstDay(2004, 1, 10);
+
+void PrintUsage() {
+  std::fprintf(stderr,
+               "usage: varnel-viewer-week-bench [--runs N] [--quick]\n"
+               "  --runs N   interleaved open runs of the viewer and the floor (default 3)\n"
+               "  --quick    1 run: a smoke run\n");
+}
+
+// Resident set now and its peak so far, in KiB.
+void Memory(long* rssKib, long* peakKib) {
+  std::ifstream in("/proc/self/status");
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind("VmRSS:", 0) == 0) *rssKib = std::atol(line.c_str() + 6);
+    if (line.rfind("VmHWM:", 0) == 0) *peakKib = std::atol(line.c_str() + 6);
+  }
+}
+
+// One day's log as the logger writes it with daily rotation: a header, then a row a second
+// of the simulator's counter pattern, values signed.
+bool WriteDay(const QString& path, int day) {
+  std::ofstream out(path.toStdString(), std::ios::binary | std::ios::trunc);
+  std::string text = "YYYY-MM-DD,HH:MM:SS";
+  char field[32];
+  for (int d = 0; d < kDevices; ++d) {
+    std::snprintf(field, sizeof field, ",DM%5.5d", 100 + d);
+    text += field;
+  }
+  text += "\r\n";
+  const std::string date = kFirstDay.addDays(day).toString(Qt::ISODate).toStdString();
+  for (int second = 0; second < kDayRows; ++second) {
+    std::snprintf(field, sizeof field, "%s,%02d:%02d:%02d", date.c_str(), second / 3600,
+                  (second / 60) % 60, second % 60);
+    text += field;
+    const int row = day * kDayRows + second;
+    for (int d = 0; d < kDevices; ++d) {
+      const int raw = ((100 + d) * 4099 + row * 13 + d / 8) % 65536;
+      text += ',';
+      text.append(field,
+                  std::to_chars(field, field + sizeof field, raw >= 32768 ? raw - 65536 : raw).ptr);
+    }
+    text += "\r\n";
+    if (text.size() > (size_t{8} << 20)) {
+      out << text;
+      text.clear();
+    }
+  }
+  out << text;
+  return static_cast<bool>(out);
+}
+
+// Child: reads the week once with the floor or the viewer and prints its figures.
+int RunOpenChild(int argc, char** argv, bool viewer, const QString& folder) {
+  QCoreApplication app(argc, argv);
+  QStringList files;
+  for (const QFileInfo& file :
+       QDir(folder).entryInfoList({QStringLiteral("*.csv")}, QDir::Files, QDir::Name)) {
+    files.append(file.absoluteFilePath());
+  }
+  long rssBefore = 0;
+  long peak = 0;
+  Memory(&rssBefore, &peak);
+  QElapsedTimer timer;
+  size_t rows = 0;
+  size_t devices = 0;
+  size_t storeBytes = 0;
+  int filesRead = 0;
+  timer.start();
+  if (viewer) {
+    LogColumns columns;
+    LogParser parser(&columns);
+    LogFollower follower(&parser);
+    FolderFollower days(&follower);
+    days.SetClock([] { return QDateTime(kFirstDay.addDays(kDays - 1), QTime(23, 59, 59)); });
+    QString error;
+    if (!days.Open(folder, LogFolder::Span::Days(kDays, days.Today()), &error)) {
+      std::fprintf(stderr, "varnel-viewer-week-bench: %s\n", qPrintable(error));
+      return 1;
+    }
+    while (!follower.CaughtUp()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    rows = columns.RowCount();
+    devices = static_cast<size_t>(columns.DeviceCount());
+    storeBytes = columns.MemoryBytes();
+    filesRead = static_cast<int>(follower.Paths().size());
+  } else {
+    FloorColumns columns;
+    for (const QString& file : files) {
+      rows = FloorRead(QFile::encodeName(file).constData(), &columns);
+      ++filesRead;
+    }
+    devices = columns.values.size();
+    for (const auto& column : columns.values) storeBytes += column.capacity() * sizeof(int32_t);
+    storeBytes += columns.times.capacity() * sizeof(int64_t);
+  }
+  const double ms = static_cast<double>(timer.nsecsElapsed()) / 1e6;
+  long rss = 0;
+  Memory(&rss, &peak);
+  std::printf("ms=%.3f rows=%zu devices=%zu files=%d peak_delta_kib=%ld store_kib=%zu\n", ms, rows,
+              devices, filesRead, peak - rssBefore, storeBytes / 1024);
+  return 0;
+}
+
+// key=value pairs of a child's line.
+double Field(const QString& line, const char* key) {
+  const QRegularExpression pattern(QStringLiteral("(?:^| )%1=([-0-9.]+)").arg(QLatin1String(key)));
+  return pattern.match(line).captured(1).toDouble();
+}
+
+bool RunChild(const char* self, const QStringList& arguments, QString* line) {
+  QProcess child;
+  child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  child.start(QString::fromLocal8Bit(self), arguments);
+  if (!child.waitForFinished(600'000) || child.exitStatus() != QProcess::NormalExit ||
+      child.exitCode() != 0) {
+    std::fprintf(stderr, "varnel-viewer-week-bench: child %s failed\n",
+                 qPrintable(arguments.join(' ')));
+    return false;
+  }
+  *line = QString::fromLocal8Bit(child.readAllStandardOutput()).trimmed();
+  return true;
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const size_t n = values.size();
+  return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+QString CpuModel() {
+  QFile file(QStringLiteral("/proc/cpuinfo"));
+  if (!file.open(QIODevice::ReadOnly)) return QStringLiteral("unknown");
+  const QRegularExpression model(QStringLiteral("^model name\\s*:\\s*(.+)$"),
+                                 QRegularExpression::MultilineOption);
+  const QString found = model.match(QString::fromLatin1(file.readAll())).captured(1);
+  return found.isEmpty() ? QStringLiteral("unknown") : found;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc >= 4 && std::strcmp(argv[1], "--child") == 0) {
+    const std::string kind = argv[2];
+    if (kind == "viewer" || kind == "floor") {
+      return RunOpenChild(argc, argv, kind == "viewer", QString::fromLocal8Bit(argv[3]));
+    }
+    return 2;
+  }
+  int runs = 3;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--quick") {
+      runs = 1;
+    } else if (arg == "--runs" && i + 1 < argc) {
+      runs = std::max(1, std::atoi(argv[++i]));
+    } else {
+      PrintUsage();
+      return 2;
+    }
+  }
+
+  QTemporaryDir dir;
+  if (!dir.isValid()) {
+    std::fprintf(stderr, "varnel-viewer-week-bench: no temporary directory\n");
+    return 1;
+  }
+  qint64 fileBytes = 0;
+  for (int day = 0; day < kDays; ++day) {
+    const QString path =
+        dir.filePath(kFirstDay.addDays(day).toString(Qt::ISODate) + QStringLiteral(".csv"));
+    if (!WriteDay(path, day)) {
+      std::fprintf(stderr, "varnel-viewer-week-bench: cannot write %s\n", qPrintable(path));
+      return 1;
+    }
+    fileBytes += QFileInfo(path).size();
+  }
+  const double valuesMib = double{kDays} * kDayRows * kDevices * 4 / (1 << 20);
+
+  std::vector<double> viewerMs;
+  std::vector<double> floorMs;
+  std::vector<double> viewerPeakMib;
+  std::vector<double> floorPeakMib;
+  double storeMib = 0;
+  double rows = 0;
+  double files = 0;
+  for (int run = 0; run < runs; ++run) {
+    for (const char* kind : {"viewer", "floor"}) {
+      QString line;
+      if (!RunChild(argv[0], {QStringLiteral("--child"), QLatin1String(kind), dir.path()}, &line))
+        return 1;
+      const bool viewer = std::strcmp(kind, "viewer") == 0;
+      (viewer ? viewerMs : floorMs).push_back(Field(line, "ms"));
+      (viewer ? viewerPeakMib : floorPeakMib).push_back(Field(line, "peak_delta_kib") / 1024);
+      if (viewer) {
+        storeMib = Field(line, "store_kib") / 1024;
+        rows = Field(line, "rows");
+        files = Field(line, "files");
+      }
+    }
+  }
+
+  const double viewer = Median(viewerMs);
+  const double floor = Median(floorMs);
+  const double viewerPeak = Median(viewerPeakMib);
+  const double floorPeak = Median(floorPeakMib);
+  const double openRatio = viewer / floor;
+  const double storeRatio = storeMib / valuesMib;
+  const double peakRatio = viewerPeak / valuesMib;
+  std::printf("varnel-viewer-week-bench\n");
+  std::printf("  machine: %ld cpus, %s\n", sysconf(_SC_NPROCESSORS_ONLN), qPrintable(CpuModel()));
+  std::printf(
+      "  logs: %d daily files, %d rows x %d devices, %.1f MiB; values as 32-bit integers "
+      "%.1f MiB\n",
+      kDays, kDays * kDayRows, kDevices, static_cast<double>(fileBytes) / (1 << 20), valuesMib);
+  std::printf("  read by the viewer: %.0f rows from %.0f files; median of %d interleaved runs\n\n",
+              rows, files, runs);
+  std::printf("  %-34s %10s %10s %10s\n", "", "viewer", "floor", "ratio");
+  std::printf("  %-34s %10.1f %10.1f %10.2f   (target <= %.1f)\n", "open the week (ms)", viewer,
+              floor, openRatio, kTargetOpenRatio);
+  std::printf("  %-34s %10.1f %10s %10.2f   (of the values; target <= %.1f)\n",
+              "column store (MiB)", storeMib, "", storeRatio, kTargetMemoryRatio);
+  std::printf("  %-34s %10.1f %10.1f %10.2f   (of the values)\n", "peak memory above start (MiB)",
+              viewerPeak, floorPeak, peakRatio);
+  std::printf(
+      "week_viewer_open_ms=%.1f week_floor_open_ms=%.1f week_open_ratio=%.2f "
+      "week_store_mib=%.1f week_values_mib=%.1f week_store_ratio=%.2f week_viewer_peak_mib=%.1f "
+      "week_floor_peak_mib=%.1f week_peak_ratio=%.2f\n",
+      viewer, floor, openRatio, storeMib, valuesMib, storeRatio, viewerPeak, floorPeak, peakRatio);
+  return 0;
+}
