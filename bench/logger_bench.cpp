@@ -7,7 +7,12 @@
 //      /proc/PID/schedstat);
 //   3. the logger process's peak resident memory against a bare QCoreApplication's, both as
 //      child processes;
-//   4. what --sync row costs per row: one append of a row with and without fdatasync.
+//   4. what --sync row costs per row: one append of a row with and without fdatasync;
+//   5. requests and system calls per cycle, the monitor's against the logger's (the logger's
+//      port per request: its bind and close, and 13 requests a cycle where it used to send
+//      14), system calls counted by strace when it is installed;
+//   6. the cost of one fresh port: a socket bound to a port the system picks, the old one
+//      closed, its read watch moved.
 // Prints a table and one machine-readable line. Nothing is asserted: these are figures.
 
 #include <sys/resource.h>
@@ -27,6 +32,7 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -34,6 +40,10 @@
 #include "logger/unattended_logger.h"
 #include "monitor/clock.h"
 #include "monitor/csv_log.h"
+#include "monitor/read_cycle.h"
+#include "net/posix_socket_api.h"
+#include "net/recent_ports.h"
+#include "net/udp_endpoint.h"
 #include "tools/sim/controller_simulator.h"
 
 namespace {
@@ -61,6 +71,8 @@ MonitorSettings Settings(uint16_t port) {
 }
 
 // The monitor's cycle as its window drives it, for `rows` rows; main-thread CPU in ns.
+uint64_t g_requests = 0;  // requests sent by the last run
+
 [[gnu::noinline]] int64_t MonitorRun(uint16_t port, const std::string& logFile, int rows) {
   QEventLoop loop;
   int done = 0;
@@ -74,6 +86,7 @@ MonitorSettings Settings(uint16_t port) {
   monitor.Cycle().BeginMonitoring(nullptr);
   loop.exec();
   const int64_t cpu = ThreadCpuNs() - start;
+  g_requests = monitor.Cycle().Stats().Requests;
   monitor.Timer1().SetEnabled(false);
   monitor.Timer2().SetEnabled(false);
   return cpu;
@@ -98,6 +111,7 @@ MonitorSettings Settings(uint16_t port) {
     logger.Start();
     loop.exec();
     cpu = ThreadCpuNs() - start;
+    g_requests = logger.Requests();
   }
   std::fclose(quiet);
   return cpu;
@@ -142,10 +156,61 @@ std::string WriteConfig(const QTemporaryDir& dir, uint16_t port, int interval) {
   return path;
 }
 
+// The system calls of this program run with `arguments` (one measured run, see main), counted
+// by strace over all its threads; -1 without strace.
+long SystemCallsOf(const std::string& self, const std::vector<std::string>& arguments,
+                   const QTemporaryDir& dir) {
+  const std::string report = dir.filePath("strace.txt").toStdString();
+  std::vector<std::string> command{"/usr/bin/strace", "-f", "-c", "-o", report, self};
+  command.insert(command.end(), arguments.begin(), arguments.end());
+  if (::access(command[0].c_str(), X_OK) != 0 ||
+      PeakRssOf(command[0], {command.begin() + 1, command.end()}) < 0) {
+    return -1;
+  }
+  std::ifstream lines(report);
+  long calls = -1;
+  for (std::string line; std::getline(lines, line);) {
+    // "100.00    0.001234           2       567        12 total": the fourth field is calls.
+    std::istringstream fields(line);
+    std::vector<std::string> tokens;
+    for (std::string token; fields >> token;) tokens.push_back(token);
+    if (tokens.size() >= 5 && tokens.back() == "total") calls = std::stol(tokens[3]);
+  }
+  return calls;
+}
+
+// One fresh port: its cost in microseconds, the median of many.
+double FreshPortUs() {
+  PosixSocketApi api;
+  TUDPEndpoint endpoint(api);
+  endpoint.LoadStoredProperties();
+  endpoint.BindLocal();
+  RecentPorts recent(static_cast<std::size_t>(api.EphemeralPortCount()) / 2);
+  std::vector<double> us;
+  for (int i = 0; i < 2000; ++i) {
+    const auto start = SteadyClock::now();
+    endpoint.BindFreshPort(recent);
+    us.push_back(std::chrono::duration<double, std::micro>(SteadyClock::now() - start).count());
+  }
+  return MedianUs(us);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
+  // One measured run for the system-call count: --run monitor|logger PORT ROWS.
+  if (argc == 5 && std::strcmp(argv[1], "--run") == 0) {
+    QTemporaryDir runDir;
+    const auto port = static_cast<uint16_t>(std::atoi(argv[3]));
+    const int rows = std::atoi(argv[4]);
+    if (std::strcmp(argv[2], "monitor") == 0) {
+      MonitorRun(port, runDir.filePath("monitor.csv").toStdString(), rows);
+    } else {
+      LoggerRun(port, runDir.filePath("logger").toStdString(), rows, false);
+    }
+    return 0;
+  }
   int cycles = 6;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--quick") == 0) {
@@ -181,8 +246,10 @@ int main(int argc, char** argv) {
   };
   const double monitorUs = perCycleUs(
       [&](int rows) { return MonitorRun(port, dir.filePath("monitor.csv").toStdString(), rows); });
+  const double monitorRequests = static_cast<double>(g_requests) / cycles;
   const double loggerUs = perCycleUs(
       [&](int rows) { return LoggerRun(port, dir.filePath("none").toStdString(), rows, false); });
+  const double loggerRequests = static_cast<double>(g_requests) / cycles;
   const double loggerSyncUs = perCycleUs(
       [&](int rows) { return LoggerRun(port, dir.filePath("row").toStdString(), rows, true); });
 
@@ -238,10 +305,25 @@ int main(int argc, char** argv) {
   const double plainUs = MedianUs(plain);
   const double syncedUs = MedianUs(synced);
 
+  // 5. System calls per cycle: a run of N cycles less a run of one, each a process of its own.
+  const std::string self = QCoreApplication::applicationFilePath().toStdString();
+  const auto callsPerCycle = [&](const char* which) {
+    const long one = SystemCallsOf(self, {"--run", which, std::to_string(port), "1"}, dir);
+    const long many =
+        SystemCallsOf(self, {"--run", which, std::to_string(port), std::to_string(cycles)}, dir);
+    return one < 0 || many < 0 ? -1.0 : static_cast<double>(many - one) / (cycles - 1);
+  };
+  const double monitorCalls = callsPerCycle("monitor");
+  const double loggerCalls = callsPerCycle("logger");
+
+  // 6. One fresh port.
+  const double freshPortUs = FreshPortUs();
+
   std::printf("varnel-logger-bench (%d registers, Interval 1 s, %d cycles a run)\n", kDeviceNum,
               cycles);
   std::printf("  %-44s %10.1f us\n", "main-thread CPU per cycle: monitor", monitorUs);
-  std::printf("  %-44s %10.1f us   ratio %.2f (target <= 1.00)\n", "  logger, --sync none",
+  std::printf("  %-44s %10.1f us   ratio %.2f (a fresh port a request included)\n",
+              "  logger, --sync none",
               loggerUs, monitorUs > 0 ? loggerUs / monitorUs : 0);
   std::printf("  %-44s %10.1f us   ratio %.2f\n", "  logger, --sync row", loggerSyncUs,
               monitorUs > 0 ? loggerSyncUs / monitorUs : 0);
@@ -253,12 +335,26 @@ int main(int argc, char** argv) {
   std::printf("  %-44s %10.1f us\n", "one row appended, median: without sync", plainUs);
   std::printf("  %-44s %10.1f us   (--sync row costs %.1f us a row)\n", "  with fdatasync",
               syncedUs, syncedUs - plainUs);
+  std::printf("  %-44s %10.1f        logger %.1f\n", "requests per cycle: monitor", monitorRequests,
+              loggerRequests);
+  if (monitorCalls >= 0) {
+    std::printf("  %-44s %10.1f        logger %.1f   ratio %.2f\n",
+                "system calls per cycle: monitor", monitorCalls, loggerCalls,
+                monitorCalls > 0 ? loggerCalls / monitorCalls : 0);
+  } else {
+    std::printf("  %-44s %10s\n", "system calls per cycle", "n/a (no strace)");
+  }
+  std::printf("  %-44s %10.1f us   (%.1f us a cycle of %d requests)\n",
+              "one fresh port (bind, close, watch), median", freshPortUs,
+              freshPortUs * loggerRequests, static_cast<int>(loggerRequests + 0.5));
   std::printf(
       "\nmonitor_cpu_us=%.1f logger_cpu_us=%.1f logger_sync_cpu_us=%.1f cpu_ratio=%.2f "
       "idle_cpu_percent=%.4f logger_rss_kib=%ld bare_rss_kib=%ld rss_ratio=%.2f "
-      "append_us=%.1f append_sync_us=%.1f\n",
+      "append_us=%.1f append_sync_us=%.1f monitor_requests=%.1f logger_requests=%.1f "
+      "monitor_syscalls=%.1f logger_syscalls=%.1f fresh_port_us=%.1f\n",
       monitorUs, loggerUs, loggerSyncUs, monitorUs > 0 ? loggerUs / monitorUs : 0, idlePercent,
-      loggerRss, bareRss, rssRatio, plainUs, syncedUs);
+      loggerRss, bareRss, rssRatio, plainUs, syncedUs, monitorRequests, loggerRequests,
+      monitorCalls, loggerCalls, freshPortUs);
   simulator.Stop();
   return 0;
 }

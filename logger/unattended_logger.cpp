@@ -221,6 +221,8 @@ void UnattendedLogger::Finish(int status) {
   if (OnFinished) OnFinished(status);
 }
 
+uint64_t UnattendedLogger::Requests() const { return cycle_->Stats().Requests; }
+
 std::string UnattendedLogger::Summary() const {
   const ReadCycle::Counters& c = cycle_->Stats();
   return "stopped: " + StatusJournal::Count(writer_->Written(), "row", "rows") + " written, " +

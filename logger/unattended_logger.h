@@ -44,6 +44,8 @@ class UnattendedLogger {
   void Stop();
 
   std::function<void(int status)> OnFinished;
+  // Requests sent so far, resends included.
+  uint64_t Requests() const;
 
  private:
   void RowComplete(const LocalDateTime& stamp, const std::vector<uint16_t>& values);
