@@ -188,7 +188,8 @@ if command -v Xvfb >/dev/null && command -v xdotool >/dev/null && command -v set
   monitor_pid=$!
   main=""
   for _ in $(seq 100); do
-    main=$(DISPLAY=$display xdotool search --onlyvisible --name '^Varnel Ver' 2>/dev/null | head -1)
+    # xdotool fails until the window is there.
+    main=$(DISPLAY=$display xdotool search --onlyvisible --name '^Varnel Ver' 2>/dev/null | head -1 || true)
     [ -n "$main" ] && break
     sleep 0.1
   done
