@@ -1,14 +1,28 @@
 #include <QApplication>
+#include <cstdio>
+#include <filesystem>
 
 #include "app/handler_guard.h"
 #include "ui/app_font.h"
 #include "ui/app_icon.h"
 #include "ui/error_box.h"
+#include "ui/graphical_session.h"
 #include "ui/main_window.h"
 #include "ui/settings_dialog.h"
 #include "ui/version_dialog.h"
 
 int main(int argc, char** argv) {
+  // The monitor takes no arguments; over SSH without a display it says why it cannot start
+  // rather than letting the platform plugin abort.
+  if (!GraphicalSession::Available()) {
+    std::string program = argc > 0 ? std::filesystem::path(argv[0]).filename().string() : "";
+    if (program.empty()) program = "varnel";
+    std::fprintf(stderr,
+                 "%s: needs a graphical session (neither DISPLAY nor WAYLAND_DISPLAY is set); "
+                 "varnel-logger logs without one\n",
+                 program.c_str());
+    return 1;
+  }
   QApplication app(argc, argv);
   AppFont::Apply();
   QApplication::setWindowIcon(AppIcon());

@@ -19,14 +19,16 @@ controller (data memory DM or temporary memory TM) with a plain ASCII read
 command over UDP, at a fixed interval, and appends each complete set of
 values with the date and time as one row of a CSV file.
 
-This package holds three programs:
+This package holds four programs:
  * varnel, a small monitor window with Japanese captions that logs while
    an operator watches;
  * varnel-logger, a headless logger for unattended logging that never stops
    by itself and never writes a wrong row, with a systemd template unit that
-   runs one logger per controller;
+   runs one logger per controller as the system user varnel, whose group may
+   read the logs;
+ * varnel-view, a chart of any log that follows it while it grows;
  * varnel-sim, a controller simulator with fault injection for trying and
-   testing both without a controller.
+   testing the others without a controller.
 ]=])
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -39,5 +41,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS fonts-ipafont-gothic)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
+# postinst makes the logger's user and group, postrm's purge removes a monitor's settings file
+# left in the programs' folder (packaging/CMakeLists.txt).
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${VARNEL_MAINTAINER_SCRIPTS})
 
 include(CPack)

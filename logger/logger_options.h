@@ -17,6 +17,7 @@ struct LoggerOptions {
   Sync Durability = Sync::kRow;
 };
 
-// Parses the arguments (argv[0] first). Exits the process for --help and --version; on a bad
-// option returns nothing and sets *error to one line naming the problem.
+// Parses the arguments (argv[0] first). Exits the process for --help and --version (status 0)
+// and for a bad option (status 2, after the two lines every Varnel program prints for one, the
+// first of which is also left in *error).
 std::optional<LoggerOptions> ParseLoggerOptions(const QStringList& arguments, std::string* error);

@@ -6,6 +6,7 @@
 #include <QPushButton>
 
 #include "app/handler_guard.h"
+#include "app/settings_location.h"
 #include "app/settings_store.h"
 #include "app/version.h"
 #include "monitor/clock.h"
@@ -102,7 +103,10 @@ void TForm1::FormCreate() {
   settingsPath_ = environment_.SettingsPath.empty()
                       ? SettingsStore::SettingsPathFor(SettingsStore::ExecutablePath())
                       : environment_.SettingsPath;
-  settings_ = SettingsStore::Load(settingsPath_);
+  settingsFiles_ = std::make_unique<SettingsLocation>(SettingsLocation::Choose(
+      settingsPath_, environment_.UserSettingsPath.empty() ? SettingsLocation::UserSettingsPath()
+                                                           : environment_.UserSettingsPath));
+  settings_ = SettingsStore::Load(settingsFiles_->LoadPath());
   logFileName_ = CsvLog::MakeFileName(environment_.LocalTime->Now());
   log_ = std::make_unique<CsvLog>(logFileName_);
   // A new cycle starts idle: CycleBusy is false.
@@ -159,7 +163,8 @@ void TForm1::Button5Click() {
 }
 
 void TForm1::FormClose() {
-  SettingsStore::Save(settingsPath_, settings_);
+  // A failed save is silent: there is nowhere left to keep the settings.
+  settingsFiles_->Save(settings_);
   cycle_->StopWait();
 }
 

@@ -16,6 +16,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class ReadCycle;
+class SettingsLocation;
 class SocketApi;
 class TForm2;
 class TForm3;
@@ -30,9 +31,10 @@ class TForm1 : public QWidget {
   // What the window runs on; the defaults are the real ones. Tests inject a socket layer, a
   // clock or a settings path.
   struct Environment {
-    SocketApi* Sockets = nullptr;      // null: POSIX sockets
-    const Clock* LocalTime = nullptr;  // null: the system clock
-    std::string SettingsPath;          // empty: beside the executable
+    SocketApi* Sockets = nullptr;       // null: POSIX sockets
+    const Clock* LocalTime = nullptr;   // null: the system clock
+    std::string SettingsPath;           // empty: beside the executable
+    std::string UserSettingsPath = {};  // empty: in the user's configuration folder
   };
 
   TForm1();
@@ -44,6 +46,8 @@ class TForm1 : public QWidget {
   MonitorSettings& Settings() { return settings_; }
   const std::string& LogFileName() const { return logFileName_; }
   const std::string& SettingsPath() const { return settingsPath_; }
+  // Where this run read its settings and where it writes them at close.
+  const SettingsLocation& SettingsFiles() const { return *settingsFiles_; }
   ReadCycle& Cycle() { return *cycle_; }
   TUDPEndpoint& UDPEndpoint1() { return *endpoint_; }
 
@@ -87,6 +91,7 @@ class TForm1 : public QWidget {
   std::unique_ptr<Clock> ownClock_;
   MonitorSettings settings_;
   std::string settingsPath_;
+  std::unique_ptr<SettingsLocation> settingsFiles_;
   std::string logFileName_;
   std::unique_ptr<TUDPEndpoint> endpoint_;
   std::unique_ptr<CsvLog> log_;

@@ -10,6 +10,7 @@
 #include "app/handler_guard.h"
 #include "app/monitor_settings.h"
 #include "ui/controls.h"
+#include "ui/list_style.h"
 #include "ui/spin_edit.h"
 
 namespace {
@@ -39,6 +40,13 @@ QComboBox* MakeList(QWidget* parent, const char* name, const QRect& geometry) {
   list->setEditable(true);
   // Enter in the text part must neither add an item nor change the selection by itself.
   list->setInsertPolicy(QComboBox::NoInsert);
+  // Room for the longest item at the designed width: a narrower frame and button, and the
+  // line edit's own two pixels beside the text given back (the list's frame already keeps the
+  // text off the border).
+  auto* style = new ListStyle;
+  style->setParent(list);
+  list->setStyle(style);
+  list->lineEdit()->setTextMargins(-2, 0, -2, 0);
   return list;
 }
 

@@ -4,10 +4,14 @@
 #include <QFile>
 #include <QImage>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QXmlStreamReader>
+#include <map>
 #include <optional>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -169,6 +173,180 @@ TEST(PackagedChangelog, LatestEntryIsTheProjectVersion) {
 TEST(PackagedExampleConfig, PointsAtLoopbackNotTheDefaultController) {
   const MonitorSettings example = SettingsStore::Load(kSourceDir + "/packaging/line1.ini");
   EXPECT_EQ(example.IPAddress, "127.0.0.1");
+}
+
+// The unit's directives, each with every value it is given, in order.
+std::map<std::string, std::vector<std::string>> UnitDirectives() {
+  std::map<std::string, std::vector<std::string>> directives;
+  std::istringstream lines(ReadFileText(kSourceDir + "/packaging/varnel-logger@.service.in"));
+  for (std::string line; std::getline(lines, line);) {
+    const std::size_t equals = line.find('=');
+    if (line.empty() || line[0] == '#' || line[0] == '[' || equals == std::string::npos) continue;
+    directives[line.substr(0, equals)].push_back(line.substr(equals + 1));
+  }
+  return directives;
+}
+
+// The logs are readable by the group varnel: a static user (a dynamic one's state lies under
+// /var/lib/private, which only root enters), a folder of 0750 and files of 0640.
+TEST(PackagedUnit, RunsAsVarnelWithGroupReadableLogs) {
+  const auto directives = UnitDirectives();
+  EXPECT_EQ(directives.count("DynamicUser"), 0u);
+  for (const auto& [name, value] :
+       std::initializer_list<std::pair<const char*, const char*>>{{"User", "varnel"},
+                                                                  {"Group", "varnel"},
+                                                                  {"StateDirectory", "varnel/%i"},
+                                                                  {"StateDirectoryMode", "0750"},
+                                                                  {"UMask", "0027"}}) {
+    const auto found = directives.find(name);
+    EXPECT_TRUE(found != directives.end() && found->second == std::vector<std::string>{value})
+        << name;
+  }
+}
+
+// The sandbox is no weaker than the dynamic user's unit before it, as systemd rates it.
+TEST(PackagedUnit, SandboxExposureIsNoWorseThanBefore) {
+  constexpr double kExposureBefore = 1.4;
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  std::string unit = ReadFileText(kSourceDir + "/packaging/varnel-logger@.service.in");
+  const std::string bindir = "@CMAKE_INSTALL_FULL_BINDIR@";
+  unit.replace(unit.find(bindir), bindir.size(), "/usr/bin");
+  const QString path = dir.filePath(QStringLiteral("varnel-logger@.service"));
+  WriteFileText(path.toStdString(), unit);
+  QProcess analyze;
+  analyze.start(QStringLiteral("systemd-analyze"),
+                {QStringLiteral("security"), QStringLiteral("--offline=true"), path});
+  if (!analyze.waitForStarted(30000)) GTEST_SKIP() << "no systemd-analyze here";
+  ASSERT_TRUE(analyze.waitForFinished(60000));
+  const QString report = QString::fromUtf8(analyze.readAllStandardOutput());
+  const auto match =
+      QRegularExpression(QStringLiteral(R"(Overall exposure level for \S+: ([0-9.]+))"))
+          .match(report);
+  ASSERT_TRUE(match.hasMatch()) << report.toStdString();
+  EXPECT_LE(match.captured(1).toDouble(), kExposureBefore) << report.toStdString();
+}
+
+TEST(PackagedUsers, SysusersMakesTheUserVarnelWithItsGroup) {
+  std::istringstream lines(ReadFileText(kSourceDir + "/packaging/varnel.sysusers"));
+  std::vector<std::string> entries;
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.empty() && line[0] != '#') entries.push_back(line.substr(0, line.find(" \"")));
+  }
+  // "u" makes the group of the same name too.
+  EXPECT_EQ(entries, std::vector<std::string>{"u varnel -"});
+}
+
+struct ScriptRun {
+  int status = -1;
+  std::string calls;  // what the stand-in systemd-sysusers was called with
+};
+
+// Runs a maintainer script with /bin/sh in a temporary folder whose "bin" stands for the
+// programs' folder. The only commands on its PATH are rm and, when `sysusers` is set, a
+// systemd-sysusers that records its arguments: the machine's own is never run.
+ScriptRun RunMaintainerScript(const QTemporaryDir& dir, const std::string& source,
+                              const QString& argument, bool sysusers) {
+  std::string script = ReadFileText(kSourceDir + "/packaging/" + source);
+  const std::string bin = dir.filePath(QStringLiteral("bin")).toStdString();
+  for (std::size_t at = script.find("@CMAKE_INSTALL_FULL_BINDIR@"); at != std::string::npos;
+       at = script.find("@CMAKE_INSTALL_FULL_BINDIR@", at)) {
+    script.replace(at, 27, bin);
+  }
+  const std::string scriptPath = dir.filePath(QStringLiteral("script")).toStdString();
+  WriteFileText(scriptPath, script);
+  const QString tools = dir.filePath(QStringLiteral("tools"));
+  const std::string calls = dir.filePath(QStringLiteral("calls")).toStdString();
+  std::filesystem::create_directories(tools.toStdString());
+  if (!std::filesystem::exists(tools.toStdString() + "/rm")) {
+    std::filesystem::create_symlink("/bin/rm", tools.toStdString() + "/rm");
+  }
+  std::filesystem::remove(calls);
+  const std::string stub = tools.toStdString() + "/systemd-sysusers";
+  std::filesystem::remove(stub);
+  if (sysusers) {
+    WriteFileText(stub, "#!/bin/sh\necho \"$*\" >>" + calls + "\n");
+    std::filesystem::permissions(stub, std::filesystem::perms::owner_all);
+  }
+  QProcessEnvironment environment;
+  environment.insert(QStringLiteral("PATH"), tools);
+  QProcess process;
+  process.setProcessEnvironment(environment);
+  process.start(QStringLiteral("/bin/sh"), {QString::fromStdString(scriptPath), argument});
+  ScriptRun run;
+  if (process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit) {
+    run.status = process.exitCode();
+  }
+  run.calls = ReadFileText(calls);
+  return run;
+}
+
+// postinst makes the user when systemd-sysusers is there and goes on without it; only a purge
+// takes away a settings file that a root run of the monitor left beside the programs.
+TEST(PackagedMaintainerScripts, PostinstMakesTheUserAndPurgeRemovesALeftSettingsFile) {
+  struct Case {
+    const char* script;
+    const char* argument;
+    bool sysusers;
+    std::string calls;
+    bool iniLeft;
+  };
+  for (const Case& c : {
+           Case{"postinst", "configure", true, "varnel.conf\n", true},
+           Case{"postinst", "configure", false, "", true},
+           Case{"postinst", "abort-upgrade", true, "", true},
+           Case{"postrm.in", "remove", true, "", true},
+           Case{"postrm.in", "upgrade", true, "", true},
+           Case{"postrm.in", "purge", true, "", false},
+       }) {
+    SCOPED_TRACE(std::string(c.script) + " " + c.argument);
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    std::filesystem::create_directory(dir.filePath(QStringLiteral("bin")).toStdString());
+    const std::string ini = dir.filePath(QStringLiteral("bin/varnel.ini")).toStdString();
+    WriteFileText(ini, "[Setup]\n");
+    const ScriptRun run =
+        RunMaintainerScript(dir, c.script, QString::fromLatin1(c.argument), c.sysusers);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.calls, c.calls);
+    EXPECT_EQ(std::filesystem::exists(ini), c.iniLeft);
+  }
+  // A purge after the file was never there.
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  EXPECT_EQ(RunMaintainerScript(dir, "postrm.in", QStringLiteral("purge"), false).status, 0);
+}
+
+// Each man page of ours points at the other programs.
+TEST(PackagedManPages, SeeAlsoNamesTheOtherPrograms) {
+  const std::vector<std::string> programs = {"varnel", "varnel-logger", "varnel-sim",
+                                             "varnel-view"};
+  for (const std::string page : {"varnel", "varnel-logger", "varnel-sim"}) {
+    SCOPED_TRACE(page);
+    std::string text = ReadFileText(kSourceDir + "/packaging/man/" + page + ".1");
+    for (std::size_t at = text.find("\\-"); at != std::string::npos; at = text.find("\\-", at)) {
+      text.erase(at, 1);
+    }
+    const std::size_t seeAlso = text.find("\n.SH SEE ALSO\n");
+    ASSERT_NE(seeAlso, std::string::npos);
+    const std::string section = text.substr(seeAlso, text.find("\n.SH ", seeAlso + 1) - seeAlso);
+    for (const std::string& other : programs) {
+      if (other == page) continue;
+      EXPECT_NE(section.find(".BR " + other + " (1)"), std::string::npos) << other;
+    }
+  }
+}
+
+// The package's description names every program the package installs.
+TEST(PackagedDescription, NamesEveryProgram) {
+  const std::string cmake = ReadFileText(kSourceDir + "/cmake/Packaging.cmake");
+  const std::size_t start = cmake.find("CPACK_DEBIAN_PACKAGE_DESCRIPTION [=[");
+  ASSERT_NE(start, std::string::npos);
+  const std::string description = cmake.substr(start, cmake.find("]=]", start) - start);
+  EXPECT_NE(description.find("four programs"), std::string::npos);
+  for (const char* program : {"varnel,", "varnel-logger,", "varnel-view,", "varnel-sim,"}) {
+    EXPECT_NE(description.find(std::string(" * ") + program), std::string::npos) << program;
+  }
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -24,6 +25,7 @@
 #include "monitor/clock.h"
 #include "monitor/read_cycle.h"
 #include "net/udp_endpoint.h"
+#include "tests/app/unprivileged_scope.h"
 #include "tests/test_support.h"
 #include "tools/sim/controller_simulator.h"
 #include "ui/main_window.h"
@@ -517,6 +519,33 @@ TEST_F(MainWindowTest, CloseWritesCurrentSettingsObjectTest) {
   form_->Settings() = expected;
   EXPECT_TRUE(form_->close());
   EXPECT_EQ(ReadFileText(IniPath().toStdString()), IniText(expected));
+  EXPECT_EQ(sim_->CommandCount(), 0u);
+}
+
+// Installed where the user cannot write: the settings come from and go to the per-user file,
+// and the file beside the executable stays as it was.
+TEST_F(MainWindowTest, ReadOnlyInstallKeepsSettingsInThePerUserFileTest) {
+  namespace fs = std::filesystem;
+  const fs::path root = workDir_.path().toStdString();
+  const fs::path bin = root / "bin";
+  const fs::path ini = bin / "varnel.ini";
+  const fs::path user = root / "config" / "varnel" / "varnel.ini";
+  fs::create_directory(bin);
+  WriteFileText(ini, IniText(settings_));
+  fs::permissions(bin, fs::perms::owner_read | fs::perms::owner_exec);
+  const MonitorSettings changed{"127.0.0.1", 9001, 3, 300, 1, 7, 9, 1};
+  UnprivilegedScope scope(root);
+  for (const MonitorSettings* expected :
+       std::initializer_list<const MonitorSettings*>{&settings_, &changed}) {
+    form_ = std::make_unique<TForm1>(
+        TForm1::Environment{nullptr, &clock_, ini.string(), user.string()});
+    EXPECT_EQ(form_->Settings(), *expected);
+    form_->Settings() = changed;
+    EXPECT_TRUE(form_->close());
+    EXPECT_EQ(ReadFileText(user), IniText(changed));
+    form_.reset();
+  }
+  EXPECT_EQ(ReadFileText(ini), IniText(settings_));
   EXPECT_EQ(sim_->CommandCount(), 0u);
 }
 

@@ -52,15 +52,37 @@ const char kUsage[] =
     "                                        datagrams sent so far\n"
     "                            quit        end (so does the end of standard input)\n"
     "  --help                  print this text\n"
+    "  --version               print the version\n"
     "\n"
     "A datagram that is not a valid 15-byte read command is answered with \"E1\\r\\n\".\n"
     "Prints \"varnel-sim listening on ADDR:PORT\" once ready; SIGINT or SIGTERM ends it.\n"
     "Exit codes: 0 after a signal, quit or the end of the commands, 1 when it cannot\n"
     "start (the port is taken), 2 on bad options.\n";
 
+constexpr const char kVersion[] = "varnel-sim 0.1\n";
+
+// The wording every Varnel program uses for a bad command line.
 int BadOption(const std::string& message) {
-  std::fprintf(stderr, "varnel-sim: %s (see --help)\n", message.c_str());
+  std::fprintf(stderr, "varnel-sim: %s\nTry 'varnel-sim --help' for more information.\n",
+               message.c_str());
   return kExitBadOptions;
+}
+
+// The name of an option with a value that is missing or not understood.
+bool IsValueOption(const std::string& arg) {
+  for (const char* name : {"--bind", "--alt-address", "--port", "--pattern", "--fault"}) {
+    if (arg == name) return true;
+  }
+  return false;
+}
+
+// The name of an option that takes no value, given one with "=".
+bool IsFlagWithValue(const std::string& arg) {
+  for (const char* name :
+       {"--help", "--version", "--verbose", "--control", "--allow-non-loopback"}) {
+    if (arg.rfind(std::string(name) + "=", 0) == 0) return true;
+  }
+  return false;
 }
 
 // Accepts "--name value" and "--name=value"; advances i past what it consumed.
@@ -145,6 +167,9 @@ int main(int argc, char** argv) {
     if (arg == "--help" || arg == "-h") {
       std::fputs(kUsage, stdout);
       return 0;
+    } else if (arg == "--version") {
+      std::fputs(kVersion, stdout);
+      return 0;
     } else if (arg == "--verbose") {
       options.verbose = true;
     } else if (arg == "--control") {
@@ -156,24 +181,37 @@ int main(int argc, char** argv) {
     } else if (TakeValue(argc, argv, &i, "--alt-address", &value)) {
       options.altAddress = value;
     } else if (TakeValue(argc, argv, &i, "--port", &value)) {
-      if (!ParsePort(value, &options.port)) return BadOption("bad port: " + value);
+      if (!ParsePort(value, &options.port)) {
+        return BadOption("--port needs a number from 0 to 65535, not '" + value + "'");
+      }
     } else if (TakeValue(argc, argv, &i, "--pattern", &value)) {
       if (!ControllerSimulator::ParsePattern(value, &options.pattern)) {
-        return BadOption("bad pattern: " + value);
+        return BadOption("--pattern needs address, counter or constant:N (N up to 65535), not '" +
+                         value + "'");
       }
     } else if (TakeValue(argc, argv, &i, "--fault", &value)) {
       if (!ControllerSimulator::ParseFault(value, &options.fault)) {
-        return BadOption("bad fault: " + value);
+        return BadOption(
+            "--fault needs none, silent, delay:MS, twice, badlength, altaddress, "
+            "unsolicited:MS or drop:N, not '" +
+            value + "'");
       }
+    } else if (IsValueOption(arg)) {
+      return BadOption(arg + " needs a value");
+    } else if (IsFlagWithValue(arg)) {
+      return BadOption(arg.substr(0, arg.find('=')) + " takes no value");
+    } else if (arg.rfind('-', 0) == 0) {
+      return BadOption("unknown option '" + arg + "'");
     } else {
-      return BadOption("unknown or incomplete option: " + arg);
+      return BadOption("unexpected argument '" + arg + "'");
     }
   }
 
   for (const std::string* address : {&options.bindAddress, &options.altAddress}) {
     if (!options.allowNonLoopback && !ControllerSimulator::IsLoopbackAddress(*address)) {
-      return BadOption("address outside 127.0.0.0/8: " + *address +
-                       " (use --allow-non-loopback to permit it)");
+      return BadOption(std::string(address == &options.bindAddress ? "--bind" : "--alt-address") +
+                       " needs an address in 127.0.0.0/8 (or --allow-non-loopback), not '" +
+                       *address + "'");
     }
   }
 
