@@ -323,8 +323,7 @@ int main(int argc, char** argv) {
               cycles);
   std::printf("  %-44s %10.1f us\n", "main-thread CPU per cycle: monitor", monitorUs);
   std::printf("  %-44s %10.1f us   ratio %.2f (a fresh port a request included)\n",
-              "  logger, --sync none",
-              loggerUs, monitorUs > 0 ? loggerUs / monitorUs : 0);
+              "  logger, --sync none", loggerUs, monitorUs > 0 ? loggerUs / monitorUs : 0);
   std::printf("  %-44s %10.1f us   ratio %.2f\n", "  logger, --sync row", loggerSyncUs,
               monitorUs > 0 ? loggerSyncUs / monitorUs : 0);
   std::printf("  %-44s %10.4f %%   (target 0.0 %%)\n", "logger CPU while idle between cycles",
