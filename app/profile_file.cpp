@@ -92,6 +92,24 @@ ParsedLine Parse(std::string_view content) {
   return parsed;
 }
 
+// Calls `visit` with each key line of the first section named `section`, in order, until it
+// returns true.
+template <typename Visit>
+void VisitKeys(std::string_view text, std::string_view section, Visit&& visit) {
+  bool inSection = false;
+  for (std::string_view rest = text; !rest.empty();) {
+    const LineView line = FirstLine(rest);
+    rest.remove_prefix(line.content.size() + line.eol.size());
+    const ParsedLine parsed = Parse(line.content);
+    if (parsed.kind == LineKind::kSection) {
+      if (inSection) return;
+      inSection = EqualsIgnoreCase(parsed.name, section);
+    } else if (inSection && parsed.kind == LineKind::kKey && visit(parsed)) {
+      return;
+    }
+  }
+}
+
 std::vector<Line> SplitLines(std::string_view text) {
   std::vector<Line> lines;
   while (!text.empty()) {
@@ -260,18 +278,10 @@ ProfileFile::ProfileFile(const std::string& path) {
 
 ProfileFile::KeyValues ProfileFile::Entries(std::string_view section) const {
   KeyValues entries;
-  bool inSection = false;
-  for (std::string_view rest = text_; !rest.empty();) {
-    const LineView line = FirstLine(rest);
-    rest.remove_prefix(line.content.size() + line.eol.size());
-    const ParsedLine parsed = Parse(line.content);
-    if (parsed.kind == LineKind::kSection) {
-      if (inSection) break;
-      inSection = EqualsIgnoreCase(parsed.name, section);
-    } else if (inSection && parsed.kind == LineKind::kKey) {
-      entries.emplace_back(parsed.name, parsed.value);
-    }
-  }
+  VisitKeys(text_, section, [&](const ParsedLine& key) {
+    entries.emplace_back(key.name, key.value);
+    return false;
+  });
   return entries;
 }
 
@@ -281,21 +291,12 @@ void ProfileFile::SkipByteOrderMark() {
 
 std::optional<std::string_view> ProfileFile::FindValue(std::string_view section,
                                                        std::string_view key) const {
-  bool inSection = false;
-  for (std::string_view rest = text_; !rest.empty();) {
-    const LineView line = FirstLine(rest);
-    rest.remove_prefix(line.content.size() + line.eol.size());
-    const ParsedLine parsed = Parse(line.content);
-    if (parsed.kind == LineKind::kSection) {
-      if (inSection) {
-        return std::nullopt;
-      }
-      inSection = EqualsIgnoreCase(parsed.name, section);
-    } else if (inSection && parsed.kind == LineKind::kKey && EqualsIgnoreCase(parsed.name, key)) {
-      return parsed.value;
-    }
-  }
-  return std::nullopt;
+  std::optional<std::string_view> value;
+  VisitKeys(text_, section, [&](const ParsedLine& line) {
+    if (EqualsIgnoreCase(line.name, key)) value = line.value;
+    return value.has_value();
+  });
+  return value;
 }
 
 std::string ProfileFile::ReadString(std::string_view section, std::string_view key,
