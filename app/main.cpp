@@ -2,7 +2,7 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "app/handler_guard.h"
+#include "base/handler_guard.h"
 #include "ui/app_font.h"
 #include "ui/app_icon.h"
 #include "ui/error_box.h"

@@ -1,5 +1,7 @@
 #include "app/profile_file.h"
 
+#include "base/posix_file.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -166,20 +168,6 @@ mode_t NewFileMode() {
   return 0666 & ~mask;
 }
 
-bool WriteAll(int fd, std::string_view data) {
-  while (!data.empty()) {
-    const ssize_t count = ::write(fd, data.data(), data.size());
-    if (count < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      return false;
-    }
-    data.remove_prefix(static_cast<std::size_t>(count));
-  }
-  return true;
-}
-
 // Writes a temporary file beside the target and renames it over the target, so a crash or a
 // full disk leaves either the old file or the new one, never half of one.
 bool ReplaceFile(const std::filesystem::path& target, std::string_view data, mode_t mode) {
@@ -192,20 +180,15 @@ bool ReplaceFile(const std::filesystem::path& target, std::string_view data, mod
   if (fd < 0) {
     return false;
   }
-  bool ok = WriteAll(fd, data) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
+  bool ok = WriteAll(fd, data.data(), data.size()) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
   ok = (::close(fd) == 0) && ok;
   ok = ok && ::rename(temporary.c_str(), target.c_str()) == 0;
   if (!ok) {
     ::unlink(temporary.c_str());
     return false;
   }
-  // Make the rename itself durable; the file is already in place, so a failure here changes
-  // nothing for the caller.
-  const int directoryFd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (directoryFd >= 0) {
-    ::fsync(directoryFd);
-    ::close(directoryFd);
-  }
+  // Make the rename itself durable.
+  SyncDirectory(directory.string());
   return true;
 }
 

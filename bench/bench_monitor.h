@@ -4,17 +4,15 @@
 #include <string>
 
 #include "app/monitor_settings.h"
-#include "monitor/clock.h"
 #include "monitor/csv_log.h"
+#include "monitor/poller.h"
 #include "monitor/read_cycle.h"
 #include "monitor/timer.h"
-#include "net/posix_socket_api.h"
 #include "net/udp_endpoint.h"
 
-// The monitor's core put together as the main window puts it together (the endpoint over the
-// POSIX socket layer, loaded with the window's stored properties, the three window timers, the
-// CSV log, the system clock and the read cycle), without widgets, for the benchmarks. The
-// hooks see each cycle start by the repeat timer and each row end.
+// The monitor's core as the main window has it (the poller over the POSIX socket layer and the
+// system clock, the three window timers, the CSV log, the monitor's conduct), without widgets,
+// for the benchmarks. The hooks see each cycle start by the repeat timer and each row end.
 class BenchMonitor {
  public:
   struct Hooks {
@@ -27,19 +25,16 @@ class BenchMonitor {
   BenchMonitor(const BenchMonitor&) = delete;
   BenchMonitor& operator=(const BenchMonitor&) = delete;
 
-  ReadCycle& Cycle() { return cycle_; }
-  TUDPEndpoint& Endpoint() { return endpoint_; }
+  ReadCycle& Cycle() { return poller_.Cycle(); }
+  TUDPEndpoint& Endpoint() { return poller_.Endpoint(); }
   TTimer& Timer1() { return timer1_; }
   TTimer& Timer2() { return timer2_; }
 
  private:
   Hooks hooks_;
-  PosixSocketApi sockets_;
-  TUDPEndpoint endpoint_{sockets_};
   TTimer timer1_;
   TTimer timer2_;
   TTimer timer3_;
   CsvLog log_;
-  SystemClock clock_;
-  ReadCycle cycle_;
+  Poller poller_;
 };

@@ -32,8 +32,8 @@
 #include <string>
 #include <vector>
 
-#include "app/handler_guard.h"
 #include "app/monitor_settings.h"
+#include "base/handler_guard.h"
 #include "bench/bench_monitor.h"
 #include "bench/bench_support.h"
 #include "bench/responder_process.h"

@@ -29,8 +29,8 @@
 #include <string>
 #include <vector>
 
-#include "app/handler_guard.h"
 #include "app/monitor_settings.h"
+#include "base/handler_guard.h"
 #include "bench/bench_monitor.h"
 #include "bench/bench_support.h"
 #include "bench/plain_reply_append.h"

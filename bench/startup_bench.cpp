@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "app/handler_guard.h"
+#include "base/handler_guard.h"
 #include "ui/app_font.h"
 #include "ui/app_icon.h"
 #include "ui/main_window.h"
@@ -38,7 +38,7 @@ int RunProduct(int argc, char** argv, const char* settingsPath) {
   QApplication app(argc, argv);
   AppFont::Apply();
   QApplication::setWindowIcon(AppIcon());
-  TForm1 form1(TForm1::Environment{nullptr, nullptr, settingsPath});
+  TForm1 form1(TForm1::Environment{{}, settingsPath});
   TForm2 form2;
   TForm3 form3;
   form1.SetDialogs(&form2, &form3);

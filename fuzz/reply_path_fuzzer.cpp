@@ -24,9 +24,12 @@
 #include <string_view>
 #include <vector>
 
-#include "app/handler_guard.h"
+#include "base/handler_guard.h"
 #include "fuzz/harness_support.h"
 #include "monitor/csv_log.h"
+#include "monitor/logger_conduct.h"
+#include "monitor/monitor_conduct.h"
+#include "monitor/poller.h"
 #include "monitor/read_cycle.h"
 #include "net/udp_endpoint.h"
 #include "tests/fakes/fake_clock.h"
@@ -70,21 +73,7 @@ class Harness {
     settings_.DeviceStart = 100;
     settings_.DeviceNum = 20;
     api_.SetHostAddress("localhost", "127.0.0.1");
-    endpoint_.LoadStoredProperties();
-    endpoint_.OnDataReceived = [this](TUDPEndpoint&, int32_t n, const std::string& ip,
-                                      int32_t port) {
-      cycle_->UDPEndpoint1DataReceived(n, ip, port);
-    };
-    endpoint_.BindLocal();
-    ReadCycle::Parts parts{settings_,
-                           endpoint_,
-                           timer1_,
-                           timer2_,
-                           timer3_,
-                           &log_,
-                           clock_,
-                           [](const std::string&) {},
-                           [this] { DispatchPass(); }};
+    std::unique_ptr<ReadCycle::Conduct> conduct = std::make_unique<MonitorConduct>(log_);
     if (input_.ConsumeBool()) {
       // The logger's settings are fixed for its run, within what its config check accepts.
       unattended_ = true;
@@ -96,13 +85,14 @@ class Harness {
       settings_.DeviceNum = input_.ConsumeIntegralInRange(1, 40);
       settings_.DeviceStart = input_.ConsumeIntegralInRange(0, 100000 - settings_.DeviceNum);
       settings_.Unsigned = Pick<int32_t>({0, 1, -1, 2});
-      parts.Mode = ReadCycle::Conduct::kUnattended;
-      parts.CompleteRow = [this](const LocalDateTime& stamp, const std::vector<uint16_t>& row) {
+      LoggerConduct::Sinks sinks;
+      sinks.Row = [this](const LocalDateTime& stamp, const std::vector<uint16_t>& row) {
         CompleteRow(stamp, row);
       };
-      parts.Failure = [](const std::string&) {};
+      conduct = std::make_unique<LoggerConduct>(api_.EphemeralPortCount(), std::move(sinks));
     }
-    cycle_ = std::make_unique<ReadCycle>(parts);
+    cycle_ = &poller_.Assemble(
+        settings_, std::move(conduct), [](const std::string&) {}, [this] { DispatchPass(); });
   }
 
   void Run() {
@@ -294,17 +284,18 @@ class Harness {
   FuzzedDataProvider& input_;
   fs::path logPath_;
   FakeSocketApi api_;
-  TUDPEndpoint endpoint_{api_};
   MonitorSettings settings_;
   FakeTimer timer1_, timer2_, timer3_;
   FakeClock clock_;
   CsvLog log_;
+  Poller poller_{{&api_, &clock_}, timer1_, timer2_, timer3_};
+  TUDPEndpoint& endpoint_ = poller_.Endpoint();
   int depth_ = 0;
   int32_t rowCount_ = 0;
   bool unattended_ = false;
   bool headerDue_ = false;
   bool removed_ = false;
-  std::unique_ptr<ReadCycle> cycle_;  // last: gone before what it uses
+  ReadCycle* cycle_ = nullptr;  // the poller's
 };
 
 bool IsInteger(std::string_view text, long long low, long long high) {

@@ -7,7 +7,7 @@
 #include <system_error>
 #include <utility>
 
-#include "app/exception.h"
+#include "base/exception.h"
 #include "logger/folder_lock.h"
 #include "logger/status_journal.h"
 #include "monitor/csv_log.h"

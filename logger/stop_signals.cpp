@@ -6,7 +6,7 @@
 
 #include <QSocketNotifier>
 
-#include "app/handler_guard.h"
+#include "base/handler_guard.h"
 
 namespace {
 sigset_t StopSet() {

@@ -5,12 +5,12 @@
 #include <exception>
 #include <limits>
 
-#include "app/handler_guard.h"
+#include "base/handler_guard.h"
 #include "monitor/clock.h"
 #include "monitor/csv_log.h"
+#include "monitor/logger_conduct.h"
 #include "monitor/read_command.h"
 #include "monitor/read_cycle.h"
-#include "net/posix_socket_api.h"
 #include "net/udp_endpoint.h"
 
 namespace {
@@ -24,26 +24,26 @@ std::string DeviceName(const MonitorSettings& s, int64_t device) {
 
 // Each line starts with the monitor's text, so operators recognise it, and says what the
 // logger does about it.
-std::string DropText(ReadCycle::Drop why) {
+std::string DropText(LoggerConduct::Drop why) {
   switch (why) {
-    case ReadCycle::Drop::kWrongSender:
+    case LoggerConduct::Drop::kWrongSender:
       return "Unexpected-UDP-DataReceived (a datagram from another sender than the controller; "
              "dropped)";
-    case ReadCycle::Drop::kNotAwaited:
+    case LoggerConduct::Drop::kNotAwaited:
       return "Unexpected-UDP-DataReceived (a datagram while no request is awaited; dropped)";
-    case ReadCycle::Drop::kWrongSize:
+    case LoggerConduct::Drop::kWrongSize:
       return "Unexpected-UDP-NumberBytes (a reply of another size than asked for; dropped, the "
              "request stays awaited)";
-    case ReadCycle::Drop::kMalformed:
+    case LoggerConduct::Drop::kMalformed:
       return "Unexpected-UDP-DataReceived (a reply not in the controller's layout; dropped, the "
              "request stays awaited)";
   }
   return {};
 }
 
-std::string DropDetail(ReadCycle::Drop why, int32_t numberBytes, const std::string& fromIP,
+std::string DropDetail(LoggerConduct::Drop why, int32_t numberBytes, const std::string& fromIP,
                        int32_t port) {
-  if (why == ReadCycle::Drop::kWrongSender) return fromIP + ":" + std::to_string(port);
+  if (why == LoggerConduct::Drop::kWrongSender) return fromIP + ":" + std::to_string(port);
   return StatusJournal::Count(static_cast<uint64_t>(std::max(numberBytes, 0)), "byte", "bytes");
 }
 
@@ -53,14 +53,9 @@ UnattendedLogger::UnattendedLogger(const LoggerOptions& options, const MonitorSe
                                    Environment environment)
     : options_(options),
       settings_(settings),
-      ownClock_(environment.LocalTime == nullptr ? std::make_unique<SystemClock>() : nullptr),
-      clock_(environment.LocalTime != nullptr ? *environment.LocalTime : *ownClock_),
       environment_(environment),
-      journal_(environment.Journal, clock_) {
-  if (environment_.Sockets == nullptr) {
-    ownSockets_ = std::make_unique<PosixSocketApi>();
-    environment_.Sockets = ownSockets_.get();
-  }
+      poller_(environment.Poll, timer1_, timer2_, timer3_),
+      journal_(environment.Journal, poller_.LocalTime()) {
   // Interval 0 is one row; its cycle is still tried again each second until it completes.
   if (settings_.Interval == 0) {
     oneRow_ = true;
@@ -80,47 +75,31 @@ UnattendedLogger::UnattendedLogger(const LoggerOptions& options, const MonitorSe
   setup.DeviceNum = settings_.DeviceNum;
   setup.UnsignedValues = settings_.Unsigned == 1;
   setup.Lock = environment.Lock;
-  writer_ = std::make_unique<RowWriter>(setup, clock_.Now(), journal_);
+  writer_ = std::make_unique<RowWriter>(setup, poller_.LocalTime().Now(), journal_);
 
-  endpoint_ = std::make_unique<TUDPEndpoint>(*environment_.Sockets);
-  endpoint_->LoadStoredProperties();
-  endpoint_->OnDataReceived = [this](TUDPEndpoint&, int32_t numberBytes, const std::string& fromIP,
-                                     int32_t port) {
-    cycle_->UDPEndpoint1DataReceived(numberBytes, fromIP, port);
+  poller_.Endpoint().OnInvalidHost = [this](bool&) {
+    journal_.Occurred(StatusJournal::Kind::kCycle,
+                      "UDP-InvalidHost (the controller's host name cannot be resolved now)");
   };
-  endpoint_->OnInvalidHost = [this](bool&) {
-    journal_.Occurred(StatusJournal::Kind::kCycle, "UDP-InvalidHost");
-  };
-  endpoint_->BindLocal();
-
-  ReadCycle::Parts parts{settings_,
-                         *endpoint_,
-                         timer1_,
-                         timer2_,
-                         timer3_,
-                         nullptr,
-                         clock_,
-                         [this](const std::string& text) { Status(text); },
-                         &HandlerGuard::DispatchPass};
-  parts.Mode = ReadCycle::Conduct::kUnattended;
-  parts.CompleteRow = [this](const LocalDateTime& stamp, const std::vector<uint16_t>& values) {
+  LoggerConduct::Sinks sinks;
+  sinks.Row = [this](const LocalDateTime& stamp, const std::vector<uint16_t>& values) {
     RowComplete(stamp, values);
   };
-  parts.Failure = [this](const std::string& message) {
+  sinks.Failure = [this](const std::string& message) {
     journal_.Occurred(StatusJournal::Kind::kCycle,
                       message +
                           " (the send failed; the cycle is given up and started again at "
                           "the next interval)");
   };
-  parts.Dropped = [this](ReadCycle::Drop why, int32_t numberBytes, const std::string& fromIP,
+  sinks.Dropped = [this](LoggerConduct::Drop why, int32_t numberBytes, const std::string& fromIP,
                          int32_t port) {
     journal_.Occurred(StatusJournal::Kind::kCycle, DropText(why),
                       DropDetail(why, numberBytes, fromIP, port));
   };
-  cycle_ = std::make_unique<ReadCycle>(parts);
-  timer1_.OnTimer = [this] { cycle_->Timer1Timer(); };
-  timer2_.OnTimer = [this] { cycle_->Timer2Timer(); };
-  timer3_.OnTimer = [this] { cycle_->Timer3Timer(); };
+  poller_.Assemble(
+      settings_,
+      std::make_unique<LoggerConduct>(poller_.Endpoint().EphemeralPortCount(), std::move(sinks)),
+      [this](const std::string& text) { Status(text); });
   // An error that leaves a handler reaches the journal, and polling goes on.
   previousReporter_ = HandlerGuard::SetReporter(
       [this](const std::string& message) { journal_.Line("error: " + message); });
@@ -129,11 +108,7 @@ UnattendedLogger::UnattendedLogger(const LoggerOptions& options, const MonitorSe
                    [this] { HandlerGuard::Run([this] { WriteBacklog(); }); });
 }
 
-UnattendedLogger::~UnattendedLogger() {
-  // The endpoint may still announce a datagram while the cycle goes; it must not reach it.
-  if (endpoint_) endpoint_->OnDataReceived = nullptr;
-  HandlerGuard::SetReporter(previousReporter_);
-}
+UnattendedLogger::~UnattendedLogger() { HandlerGuard::SetReporter(previousReporter_); }
 
 void UnattendedLogger::Start() {
   const int64_t last = int64_t{settings_.DeviceStart} + settings_.DeviceNum - 1;
@@ -146,9 +121,8 @@ void UnattendedLogger::Start() {
                 (options_.Rotation == LoggerOptions::Rotate::kDaily ? ", a file a day" : "") +
                 (options_.Durability == LoggerOptions::Sync::kRow ? ", each row synced" : ""));
   // Set before the first send, so that a failed one is tried again at the right tick.
-  timer1_.SetInterval(static_cast<int32_t>(
-      std::min<int64_t>(int64_t{settings_.Interval} * 1000, std::numeric_limits<int32_t>::max())));
-  cycle_->BeginMonitoring(nullptr);
+  timer1_.SetInterval(ReadCycle::RepeatMilliseconds(settings_.Interval));
+  poller_.Cycle().BeginMonitoring(nullptr);
 }
 
 void UnattendedLogger::Status(const std::string& text) {
@@ -167,7 +141,7 @@ void UnattendedLogger::RowComplete(const LocalDateTime& stamp,
   if (writer_->Backlog() > 0) {
     if (!backlogTimer_.isActive()) backlogTimer_.start();
     if (writer_->Full() && !stopping_) {
-      cycle_->SetPaused(true);
+      poller_.Cycle().SetPaused(true);
       journal_.Line("backlog full: polling paused until the log can be written");
     }
     return;
@@ -178,8 +152,8 @@ void UnattendedLogger::RowComplete(const LocalDateTime& stamp,
 void UnattendedLogger::WriteBacklog() {
   if (!writer_->Flush()) return;
   backlogTimer_.stop();
-  if (!stopping_ && cycle_->Paused()) {
-    cycle_->SetPaused(false);
+  if (!stopping_ && poller_.Cycle().Paused()) {
+    poller_.Cycle().SetPaused(false);
     journal_.Line("polling resumed");
   }
   if (rowsWanted_ > 0 && writer_->Written() >= static_cast<uint64_t>(rowsWanted_)) Finish(0);
@@ -188,9 +162,9 @@ void UnattendedLogger::WriteBacklog() {
 void UnattendedLogger::Stop() {
   if (stopping_ || finished_) return;
   stopping_ = true;
-  cycle_->SetPaused(true);
+  poller_.Cycle().SetPaused(true);
   try {
-    cycle_->StopWait();
+    poller_.Cycle().StopWait();
   } catch (const std::exception& error) {
     journal_.Line(std::string("error: ") + error.what());
   }
@@ -216,15 +190,15 @@ void UnattendedLogger::Finish(int status) {
   timer1_.SetEnabled(false);
   timer2_.SetEnabled(false);
   backlogTimer_.stop();
-  cycle_->SetPaused(true);
+  poller_.Cycle().SetPaused(true);
   journal_.Line(Summary());
   if (OnFinished) OnFinished(status);
 }
 
-uint64_t UnattendedLogger::Requests() const { return cycle_->Stats().Requests; }
+uint64_t UnattendedLogger::Requests() const { return poller_.Cycle().Stats().Requests; }
 
 std::string UnattendedLogger::Summary() const {
-  const ReadCycle::Counters& c = cycle_->Stats();
+  const ReadCycle::Counters& c = poller_.Cycle().Stats();
   return "stopped: " + StatusJournal::Count(writer_->Written(), "row", "rows") + " written, " +
          StatusJournal::Count(c.Requests, "request", "requests") + ", " +
          StatusJournal::Count(c.Resends, "resend", "resends") + ", " +

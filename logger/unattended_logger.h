@@ -6,18 +6,15 @@
 #include <memory>
 #include <string>
 
-#include "app/handler_guard.h"
 #include "app/monitor_settings.h"
+#include "base/handler_guard.h"
 #include "logger/logger_options.h"
 #include "logger/row_writer.h"
 #include "logger/status_journal.h"
+#include "monitor/poller.h"
 #include "monitor/timer.h"
 
-class Clock;
 class FolderLock;
-class ReadCycle;
-class SocketApi;
-class TUDPEndpoint;
 
 // The headless logger: the read cycle in its unattended conduct over the real endpoint, its
 // rows to a RowWriter, its conditions to a StatusJournal. It polls from Start() until Stop()
@@ -26,8 +23,7 @@ class UnattendedLogger {
  public:
   // What it runs on; the defaults are the real ones. Tests inject a socket layer or a clock.
   struct Environment {
-    SocketApi* Sockets = nullptr;      // null: POSIX sockets
-    const Clock* LocalTime = nullptr;  // null: the system clock
+    Poller::Environment Poll;  // the socket layer and the clock
     std::FILE* Journal = stderr;
     FolderLock* Lock = nullptr;  // the output folder's, checked before each write
   };
@@ -56,17 +52,14 @@ class UnattendedLogger {
 
   LoggerOptions options_;
   MonitorSettings settings_;
-  std::unique_ptr<SocketApi> ownSockets_;
-  std::unique_ptr<Clock> ownClock_;
-  const Clock& clock_;
   Environment environment_;
-  StatusJournal journal_;
-  std::unique_ptr<RowWriter> writer_;
-  std::unique_ptr<TUDPEndpoint> endpoint_;
   TTimer timer1_;
   TTimer timer2_;
   TTimer timer3_;
-  std::unique_ptr<ReadCycle> cycle_;
+  // The endpoint and the read cycle in the logger's conduct, over the timers above.
+  Poller poller_;
+  StatusJournal journal_;
+  std::unique_ptr<RowWriter> writer_;
   // Retries a backlog while nothing else writes (polling paused at the bound).
   QTimer backlogTimer_;
   HandlerGuard::Reporter previousReporter_;

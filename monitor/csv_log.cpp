@@ -10,7 +10,8 @@
 #include <string_view>
 #include <utility>
 
-#include "app/exception.h"
+#include "base/exception.h"
+#include "base/posix_file.h"
 #include "monitor/read_command.h"
 
 namespace {
@@ -18,25 +19,6 @@ namespace {
 // Text is handed to the file in pieces of at most this size, so that a header for an absurd
 // device count from the INI file never has to exist in memory as a whole; a row fits one.
 constexpr size_t kWriteChunk = 4096;
-
-// Writes all of it, adding what did reach the file to *written.
-bool WriteAll(int fd, const char* data, size_t size, off_t* written) {
-  while (size > 0) {
-    const ssize_t count = ::write(fd, data, size);
-    if (count < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (count == 0) {  // no progress: give up rather than spin
-      errno = ENOSPC;
-      return false;
-    }
-    data += count;
-    size -= static_cast<size_t>(count);
-    *written += count;
-  }
-  return true;
-}
 
 // One open-append-close of the log file.
 class AppendSession {
@@ -188,12 +170,7 @@ class AppendSession {
     MeasureBefore();
     if (sizeBefore_ != 0) return;
     const size_t slash = fileName_.rfind('/');
-    const std::string directory = slash == std::string::npos ? "." : fileName_.substr(0, slash + 1);
-    const int dirFd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-      ::fsync(dirFd);
-      ::close(dirFd);
-    }
+    SyncDirectory(slash == std::string::npos ? "." : fileName_.substr(0, slash + 1));
   }
 
   bool Truncate(off_t size) {

@@ -13,6 +13,4 @@ struct PollCycle {
   int32_t RemainderCount = 0;  // size of the final short request still owed, 0 when none
   int32_t ChunkStart = 0;      // first device number of the request in flight
   int32_t ChunkCount = 0;      // number of devices of the request in flight
-  int32_t DevicesLeft = 0;     // unattended cycles: devices still to read, the request in
-                               // flight's included
 };

@@ -3,52 +3,30 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
-#include <vector>
+#include <string_view>
 
 #include "app/monitor_settings.h"
 #include "monitor/clock.h"
 #include "monitor/poll_cycle.h"
-#include "net/recent_ports.h"
 
-class CsvLog;
 class CycleTimer;
 class TUDPEndpoint;
 
-// The read cycle: reads DeviceNum devices in requests of at most 8, one in flight at a time,
-// and turns the replies into one log row. Timer1 repeats cycles, Timer2 resends an unanswered
-// request, Timer3 bounds the Stop/close wait. It knows no widgets: its owner hands it the
-// endpoint, the timers, the log, the clock and a status-line sink.
+// The read cycle: reads DeviceNum devices in requests of at most 8, one in flight at a time.
+// Timer1 repeats cycles, Timer2 resends an unanswered request, Timer3 bounds the Stop/close
+// wait. It knows no widgets: its owner hands it the endpoint, the timers, the clock and a
+// status-line sink.
 //
-// Its owner chooses how it meets replies and failures:
-// - kAsSpecified, the monitor's cycle: every reply of a 6n+1 size from the controller's address
-//   is taken for the request in flight and logged piece by piece; a reply of another size or a
-//   failed send stalls the cycle until the next Run.
-// - kUnattended, the headless logger's: each new request is sent from a local port of its own
-//   (its resends from the same port), and the port is closed once its answer is taken, so the
-//   system discards every later copy, late answer or stray for it. On that port, the first
-//   datagram from the controller's address and port in the controller's layout with the count
-//   asked for is the answer; anything else is dropped and the request stays awaited. The
-//   values of a cycle are handed on as one row once it is complete. A failed send gives the
-//   cycle up; the next tick starts it afresh.
+// What a cycle does with what arrives, and with a send that fails, is its conduct's: the
+// monitor's (MonitorConduct) or the headless logger's (LoggerConduct). This class holds what
+// both share: sending a request, resending it, repeating cycles, the Stop/close wait and the
+// counters.
 class ReadCycle {
  public:
-  enum class Conduct { kAsSpecified, kUnattended };
-
   using StatusSink = std::function<void(const std::string& text)>;
   using DispatchPass = std::function<void()>;
-  using RowSink =
-      std::function<void(const LocalDateTime& stamp, const std::vector<uint16_t>& values)>;
-  using FailureSink = std::function<void(const std::string& message)>;
-  // Why a datagram was not taken as the answer to the request in flight (kUnattended).
-  enum class Drop {
-    kWrongSender,  // not from the controller's address and port
-    kNotAwaited,   // no request in flight
-    kWrongSize,    // not the size of the answer to the request in flight
-    kMalformed,    // the right size, but not in the controller's reply layout
-  };
-  using DropSink =
-      std::function<void(Drop why, int32_t numberBytes, const std::string& fromIP, int32_t port)>;
 
   struct Parts {
     const MonitorSettings& Settings;
@@ -56,15 +34,10 @@ class ReadCycle {
     CycleTimer& Timer1;
     CycleTimer& Timer2;
     CycleTimer& Timer3;
-    CsvLog* Log;  // kAsSpecified: header rows, values and row ends
     const Clock& LocalTime;
     StatusSink Status;
     // One waiting dispatch pass of the Stop/close wait; tests replace it.
     DispatchPass Dispatch;
-    Conduct Mode = Conduct::kAsSpecified;
-    RowSink CompleteRow = nullptr;  // kUnattended: each complete row, stamped at its first reply
-    FailureSink Failure = nullptr;  // kUnattended: the error that gave a cycle up
-    DropSink Dropped = nullptr;     // kUnattended: each datagram not taken
   };
 
   // What happened so far.
@@ -76,9 +49,26 @@ class ReadCycle {
     uint64_t Rows = 0;      // rows completed
   };
 
-  explicit ReadCycle(Parts parts);
+  // How a cycle meets what arrives and what fails.
+  class Conduct {
+   public:
+    virtual ~Conduct() = default;
+    // Starts a cycle of `count` devices from `first`.
+    virtual void StartCycle(ReadCycle& cycle, uint8_t kind, int32_t first, int32_t count) = 0;
+    virtual void Received(ReadCycle& cycle, int32_t numberBytes, const std::string& fromIP,
+                          int32_t port) = 0;
+    // Sends the request in flight again after its time-out.
+    virtual void Resend(ReadCycle& cycle) = 0;
+    // False while a send waits for its host lookup: ticks and time-outs then start nothing.
+    virtual bool Idle() const { return true; }
+  };
+
+  ReadCycle(Parts parts, std::unique_ptr<Conduct> conduct);
+  ~ReadCycle();
 
   void StartCycle(uint8_t kind, int32_t first, int32_t count);
+  // Sends one read request and arms the time-out and repeat timers. Throws what the endpoint
+  // throws.
   void SendReadRequest(uint8_t kind, int32_t first, int32_t count);
 
   void UDPEndpoint1DataReceived(int32_t NumberBytes, const std::string& FromIP, int32_t Port);
@@ -99,33 +89,38 @@ class ReadCycle {
   const Counters& Stats() const { return counters_; }
   // What the last request went to; only replies from there are taken.
   const std::string& ControllerAddress() const { return controllerAddress_; }
+  int32_t ControllerPort() const { return controllerPort_; }
+
+  // For its conduct.
+  const Parts& Part() const { return parts_; }
+  PollCycle& MutableState() { return state_; }
+  Counters& MutableStats() { return counters_; }
+  void SetStatus(const std::string& text) { parts_.Status(text); }
+  // Copies the datagram just received into the receive buffer; its length, -1 after a failed
+  // receive.
+  int32_t ReadReply();
+  // The received bytes as a controller's reply is read: up to the first NUL.
+  std::string_view ReceivedText(int32_t length) const;
+  std::string_view ReceivedBytes(int32_t length) const;
+
+  // Interval is in seconds, the timer takes milliseconds: clamped to the 32-bit range instead
+  // of wrapping to a short or negative period.
+  static int32_t RepeatMilliseconds(int32_t seconds);
+  // Device numbers and counts from the INI file are used unchecked; stepping past the 32-bit
+  // range wraps, as the command's number field has always followed it.
+  static int32_t Wrapped(int32_t value, int32_t step);
 
   static constexpr int kReceiveBufferSize = 8192;
   static constexpr int kSendBufferSize = 8192;
   static constexpr int kMaxChunk = 8;
 
  private:
-  bool Unattended() const { return parts_.Mode == Conduct::kUnattended; }
-  void SetStatus(const std::string& text) { parts_.Status(text); }
-  void DropSpecified(const char* what, int32_t numberBytes);
-  void DropUnattended(Drop why, int32_t numberBytes, const std::string& fromIP, int32_t port);
-  void TakeSpecified(int32_t NumberBytes);
-  void TakeUnattended(int32_t NumberBytes, const std::string& FromIP, int32_t Port);
-  void RequestNext();
-  void GiveUp(const std::string& message);
-  std::string_view ReceivedText(int32_t length) const;
-
   Parts parts_;
+  std::unique_ptr<Conduct> conduct_;
   PollCycle state_;
   Counters counters_;
-  // kUnattended: the ports of the latest requests, none used again while remembered.
-  RecentPorts recentPorts_;
   std::string controllerAddress_;
   int32_t controllerPort_ = -1;
-  // kUnattended: the row being gathered and its stamp.
-  std::vector<uint16_t> row_;
-  LocalDateTime rowStamp_;
-  bool sending_ = false;
   bool paused_ = false;
   std::array<char, kReceiveBufferSize> ReceiveBuffer{};
   std::array<char, kSendBufferSize> SendBuffer{};

@@ -2,7 +2,7 @@
 
 #include <QTimerEvent>
 
-#include "app/handler_guard.h"
+#include "base/handler_guard.h"
 
 TTimer::TTimer(QObject* parent) : QObject(parent) {}
 

@@ -3,6 +3,7 @@
 #include <QBasicTimer>
 #include <QObject>
 #include <functional>
+#include <utility>
 
 #include "monitor/cycle_timer.h"
 
@@ -22,6 +23,7 @@ class TTimer final : public QObject, public CycleTimer {
   void SetEnabled(bool enabled) override;
   int32_t Interval() const override { return interval_; }
   void SetInterval(int32_t milliseconds) override;
+  void SetHandler(std::function<void()> handler) override { OnTimer = std::move(handler); }
 
   std::function<void()> OnTimer;
 

@@ -4,7 +4,7 @@
 #include <QEvent>
 #include <utility>
 
-#include "app/handler_guard.h"
+#include "base/handler_guard.h"
 
 namespace {
 

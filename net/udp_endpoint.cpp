@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "app/handler_guard.h"
+#include "base/handler_guard.h"
 #include "net/notify_window.h"
 #include "net/recent_ports.h"
 

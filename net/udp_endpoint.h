@@ -9,7 +9,7 @@
 #include <string>
 #include <utility>
 
-#include "app/exception.h"
+#include "base/exception.h"
 #include "net/socket_api.h"
 
 class NotifyWindow;

@@ -5,7 +5,7 @@
 #include <QScreen>
 #include <QWindow>
 
-#include "app/handler_guard.h"
+#include "base/handler_guard.h"
 
 FixedDialog::FixedDialog(const char* name, const QString& caption, int clientWidth,
                          int clientHeight, QWidget* parent)

@@ -5,14 +5,14 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "app/handler_guard.h"
 #include "app/settings_location.h"
 #include "app/settings_store.h"
 #include "app/version.h"
+#include "base/handler_guard.h"
 #include "monitor/clock.h"
 #include "monitor/csv_log.h"
+#include "monitor/monitor_conduct.h"
 #include "monitor/read_cycle.h"
-#include "net/posix_socket_api.h"
 #include "net/udp_endpoint.h"
 #include "ui/controls.h"
 #include "ui/settings_dialog.h"
@@ -32,14 +32,6 @@ TForm1::TForm1(Environment environment)
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(QStringLiteral("Form1"));
   setFixedSize(kClientWidth, kClientHeight);
-  if (environment_.Sockets == nullptr) {
-    ownSockets_ = std::make_unique<PosixSocketApi>();
-    environment_.Sockets = ownSockets_.get();
-  }
-  if (environment_.LocalTime == nullptr) {
-    ownClock_ = std::make_unique<SystemClock>();
-    environment_.LocalTime = ownClock_.get();
-  }
   CreateControls();
   LoadEndpoint();
   FormCreate();
@@ -79,23 +71,18 @@ void TForm1::CreateControls() {
   connect(Button5, &QPushButton::clicked, this, guarded(&TForm1::Button5Click));
 }
 
-// The endpoint's stored properties are applied in their stored order; setting LocalPort to 0
-// rebinds to a port the system picks. Once the window is loaded, BindLocal runs again.
+// The poller applies the endpoint's stored properties in their stored order (setting LocalPort
+// to 0 rebinds to a port the system picks) and binds it again as the loaded window does.
 void TForm1::LoadEndpoint() {
-  endpoint_ = std::make_unique<TUDPEndpoint>(*environment_.Sockets);
-  endpoint_->LoadStoredProperties();
-  endpoint_->OnDataReceived = [this](TUDPEndpoint&, int32_t numberBytes, const std::string& fromIP,
-                                     int32_t port) {
-    cycle_->UDPEndpoint1DataReceived(numberBytes, fromIP, port);
-  };
-  endpoint_->OnInvalidHost = [this](bool& handled) { UDPEndpoint1InvalidHost(handled); };
-  endpoint_->OnStreamInvalid = [this](bool& handled, std::iostream* stream) {
+  poller_ = std::make_unique<Poller>(environment_.Poll, Timer1, Timer2, Timer3);
+  TUDPEndpoint& endpoint = poller_->Endpoint();
+  endpoint.OnInvalidHost = [this](bool& handled) { UDPEndpoint1InvalidHost(handled); };
+  endpoint.OnStreamInvalid = [this](bool& handled, std::iostream* stream) {
     UDPEndpoint1StreamInvalid(handled, stream);
   };
-  endpoint_->OnBufferInvalid = [this](bool& handled, std::span<char> buff, int32_t& length) {
+  endpoint.OnBufferInvalid = [this](bool& handled, std::span<char> buff, int32_t& length) {
     UDPEndpoint1BufferInvalid(handled, buff, length);
   };
-  endpoint_->BindLocal();
 }
 
 void TForm1::FormCreate() {
@@ -107,15 +94,11 @@ void TForm1::FormCreate() {
       settingsPath_, environment_.UserSettingsPath.empty() ? SettingsLocation::UserSettingsPath()
                                                            : environment_.UserSettingsPath));
   settings_ = SettingsStore::Load(settingsFiles_->LoadPath());
-  logFileName_ = CsvLog::MakeFileName(environment_.LocalTime->Now());
+  logFileName_ = CsvLog::MakeFileName(poller_->LocalTime().Now());
   log_ = std::make_unique<CsvLog>(logFileName_);
   // A new cycle starts idle: CycleBusy is false.
-  cycle_ = std::make_unique<ReadCycle>(ReadCycle::Parts{
-      settings_, *endpoint_, Timer1, Timer2, Timer3, log_.get(), *environment_.LocalTime,
-      [this](const std::string& text) { SetStatus(text); }, &HandlerGuard::DispatchPass});
-  Timer1.OnTimer = [this] { cycle_->Timer1Timer(); };
-  Timer2.OnTimer = [this] { cycle_->Timer2Timer(); };
-  Timer3.OnTimer = [this] { cycle_->Timer3Timer(); };
+  poller_->Assemble(settings_, std::make_unique<MonitorConduct>(*log_),
+                    [this](const std::string& text) { SetStatus(text); });
 }
 
 void TForm1::SetDialogs(TForm2* form2, TForm3* form3) {
@@ -140,11 +123,11 @@ void TForm1::ShowStopped() {
 void TForm1::Button1Click() { close(); }
 
 void TForm1::Button2Click() {
-  cycle_->BeginMonitoring([this] { ShowRunning(); });
+  poller_->Cycle().BeginMonitoring([this] { ShowRunning(); });
 }
 
 void TForm1::Button3Click() {
-  cycle_->StopWait();
+  poller_->Cycle().StopWait();
   SetStatus("");
   ShowStopped();
   Timer1.SetEnabled(false);
@@ -165,7 +148,7 @@ void TForm1::Button5Click() {
 void TForm1::FormClose() {
   // A failed save is silent: there is nowhere left to keep the settings.
   settingsFiles_->Save(settings_);
-  cycle_->StopWait();
+  poller_->Cycle().StopWait();
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {

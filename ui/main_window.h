@@ -8,16 +8,15 @@
 #include <string>
 
 #include "app/monitor_settings.h"
+#include "monitor/poller.h"
 #include "monitor/timer.h"
 
-class Clock;
 class CsvLog;
 class QLabel;
 class QLineEdit;
 class QPushButton;
 class ReadCycle;
 class SettingsLocation;
-class SocketApi;
 class TForm2;
 class TForm3;
 class TUDPEndpoint;
@@ -31,8 +30,7 @@ class TForm1 : public QWidget {
   // What the window runs on; the defaults are the real ones. Tests inject a socket layer, a
   // clock or a settings path.
   struct Environment {
-    SocketApi* Sockets = nullptr;       // null: POSIX sockets
-    const Clock* LocalTime = nullptr;   // null: the system clock
+    Poller::Environment Poll;           // the socket layer and the clock
     std::string SettingsPath;           // empty: beside the executable
     std::string UserSettingsPath = {};  // empty: in the user's configuration folder
   };
@@ -48,8 +46,8 @@ class TForm1 : public QWidget {
   const std::string& SettingsPath() const { return settingsPath_; }
   // Where this run read its settings and where it writes them at close.
   const SettingsLocation& SettingsFiles() const { return *settingsFiles_; }
-  ReadCycle& Cycle() { return *cycle_; }
-  TUDPEndpoint& UDPEndpoint1() { return *endpoint_; }
+  ReadCycle& Cycle() { return poller_->Cycle(); }
+  TUDPEndpoint& UDPEndpoint1() { return poller_->Endpoint(); }
 
   // Handlers, named after their control and event.
   void Button1Click();
@@ -87,15 +85,13 @@ class TForm1 : public QWidget {
   void ShowStopped();
 
   Environment environment_;
-  std::unique_ptr<SocketApi> ownSockets_;
-  std::unique_ptr<Clock> ownClock_;
   MonitorSettings settings_;
   std::string settingsPath_;
   std::unique_ptr<SettingsLocation> settingsFiles_;
   std::string logFileName_;
-  std::unique_ptr<TUDPEndpoint> endpoint_;
   std::unique_ptr<CsvLog> log_;
-  std::unique_ptr<ReadCycle> cycle_;
+  // The endpoint and the read cycle, over the timers above.
+  std::unique_ptr<Poller> poller_;
   TForm2* form2_ = nullptr;
   TForm3* form3_ = nullptr;
 };

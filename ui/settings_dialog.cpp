@@ -7,8 +7,8 @@
 #include <QPushButton>
 #include <iterator>
 
-#include "app/handler_guard.h"
 #include "app/monitor_settings.h"
+#include "base/handler_guard.h"
 #include "ui/controls.h"
 #include "ui/list_style.h"
 #include "ui/spin_edit.h"

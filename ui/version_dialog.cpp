@@ -7,8 +7,8 @@
 #include <QUrl>
 #include <utility>
 
-#include "app/handler_guard.h"
 #include "app/version.h"
+#include "base/handler_guard.h"
 #include "ui/app_icon.h"
 #include "ui/controls.h"
 

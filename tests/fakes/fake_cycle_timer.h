@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <utility>
 
 #include "monitor/cycle_timer.h"
 
@@ -12,8 +14,13 @@ class FakeTimer final : public CycleTimer {
   void SetEnabled(bool enabled) override { Change(enabled, interval_); }
   int32_t Interval() const override { return interval_; }
   void SetInterval(int32_t milliseconds) override { Change(enabled_, milliseconds); }
+  void SetHandler(std::function<void()> handler) override { handler_ = std::move(handler); }
   // Whether a real timer in this state would fire at all.
   bool Armed() const { return enabled_ && interval_ > 0; }
+  // Runs what the owner set to run when it fires.
+  void Fire() {
+    if (handler_) handler_();
+  }
   int Restarts = 0;
 
  private:
@@ -25,4 +32,5 @@ class FakeTimer final : public CycleTimer {
   }
   bool enabled_ = false;
   int32_t interval_ = 1000;
+  std::function<void()> handler_;
 };

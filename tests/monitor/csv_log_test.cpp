@@ -18,7 +18,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/exception.h"
+#include "base/exception.h"
 #include "tests/monitor/close_failure.h"
 #include "tests/test_support.h"
 

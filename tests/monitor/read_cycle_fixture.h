@@ -14,10 +14,13 @@
 #include <string>
 #include <vector>
 
-#include "app/handler_guard.h"
+#include "base/handler_guard.h"
 #include "monitor/clock.h"
 #include "monitor/csv_log.h"
 #include "monitor/cycle_timer.h"
+#include "monitor/logger_conduct.h"
+#include "monitor/monitor_conduct.h"
+#include "monitor/poller.h"
 #include "monitor/read_cycle.h"
 #include "net/udp_endpoint.h"
 #include "tests/fakes/fake_clock.h"
@@ -66,11 +69,6 @@ class ReadCycleTest : public ::testing::Test {
     settings.PortNo = 8501;
     settings.DeviceStart = 100;
     settings.DeviceNum = 20;
-    endpoint.LoadStoredProperties();
-    endpoint.OnDataReceived = [this](TUDPEndpoint&, int32_t n, const std::string& ip, int32_t p) {
-      cycle->UDPEndpoint1DataReceived(n, ip, p);
-    };
-    endpoint.BindLocal();
     previousReporter_ =
         HandlerGuard::SetReporter([this](const std::string& m) { errors.push_back(m); });
     Build(dir_.filePath("log.csv").toStdString());
@@ -85,24 +83,29 @@ class ReadCycleTest : public ::testing::Test {
       if (dispatch) dispatch();
     };
     auto status = [this](const std::string& text) { statuses.push_back(text); };
-    ReadCycle::Parts parts{settings,   endpoint, timer1, timer2, timer3,
-                           log_.get(), clock,    status, pass};
-    parts.Mode = mode;
-    parts.CompleteRow = [this](const LocalDateTime& stamp, const std::vector<uint16_t>& values) {
-      std::string row;
-      CsvLog::AppendRowText(row, stamp, values, settings.Unsigned == 1);
-      rows.push_back(row);
-    };
-    parts.Failure = [this](const std::string& message) { failures.push_back(message); };
-    parts.Dropped = [this](ReadCycle::Drop why, int32_t n, const std::string& ip, int32_t port) {
-      drops.push_back(DropNames[static_cast<int>(why)] + std::string(" ") + std::to_string(n) +
-                      " " + ip + ":" + std::to_string(port));
-    };
-    cycle = std::make_unique<ReadCycle>(parts);
+    std::unique_ptr<ReadCycle::Conduct> conduct;
+    if (unattended) {
+      LoggerConduct::Sinks sinks;
+      sinks.Row = [this](const LocalDateTime& stamp, const std::vector<uint16_t>& values) {
+        std::string row;
+        CsvLog::AppendRowText(row, stamp, values, settings.Unsigned == 1);
+        rows.push_back(row);
+      };
+      sinks.Failure = [this](const std::string& message) { failures.push_back(message); };
+      sinks.Dropped = [this](LoggerConduct::Drop why, int32_t n, const std::string& ip,
+                             int32_t port) {
+        drops.push_back(DropNames[static_cast<int>(why)] + std::string(" ") + std::to_string(n) +
+                        " " + ip + ":" + std::to_string(port));
+      };
+      conduct = std::make_unique<LoggerConduct>(api.EphemeralPortCount(), std::move(sinks));
+    } else {
+      conduct = std::make_unique<MonitorConduct>(*log_);
+    }
+    cycle = &poller.Assemble(settings, std::move(conduct), status, pass);
   }
   // The headless logger's cycle: whole rows handed on, replies matched to their request.
   void BuildUnattended() {
-    mode = ReadCycle::Conduct::kUnattended;
+    unattended = true;
     Build(log_->FileName());
   }
   // A log in a directory that does not exist: it can be neither opened nor created. Returns
@@ -142,20 +145,21 @@ class ReadCycleTest : public ::testing::Test {
   }
 
   FakeSocketApi api;
-  TUDPEndpoint endpoint{api};
   MonitorSettings settings;
   FakeTimer timer1, timer2, timer3;
   FakeClock clock;
+  Poller poller{{&api, &clock}, timer1, timer2, timer3};
+  TUDPEndpoint& endpoint = poller.Endpoint();
   Texts statuses;
   Texts errors;
   std::function<void()> dispatch;
   int passes = 0;
   int shownRunning = 0;
-  std::unique_ptr<ReadCycle> cycle;
-  ReadCycle::Conduct mode = ReadCycle::Conduct::kAsSpecified;
-  Texts rows;      // unattended: each complete row as the log would hold it
-  Texts failures;  // unattended: errors that gave a cycle up
-  Texts drops;     // unattended: "why bytes sender:port" of each datagram not taken
+  ReadCycle* cycle = nullptr;
+  bool unattended = false;  // the headless logger's conduct
+  Texts rows;               // unattended: each complete row as the log would hold it
+  Texts failures;           // unattended: errors that gave a cycle up
+  Texts drops;              // unattended: "why bytes sender:port" of each datagram not taken
   static constexpr const char* DropNames[] = {"sender", "unawaited", "size", "layout"};
 
  private:

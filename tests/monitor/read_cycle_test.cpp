@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "app/exception.h"
-#include "app/handler_guard.h"
+#include "base/exception.h"
+#include "base/handler_guard.h"
 #include "monitor/clock.h"
 #include "monitor/csv_log.h"
 #include "monitor/cycle_timer.h"

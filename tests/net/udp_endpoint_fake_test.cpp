@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/handler_guard.h"
+#include "base/handler_guard.h"
 #include "net/udp_endpoint.h"
 #include "tests/fakes/fake_socket_api.h"
 #include "tests/test_support.h"

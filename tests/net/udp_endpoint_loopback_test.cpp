@@ -13,7 +13,7 @@
 #include <tuple>
 #include <vector>
 
-#include "app/handler_guard.h"
+#include "base/handler_guard.h"
 #include "net/posix_socket_api.h"
 #include "net/udp_endpoint.h"
 #include "tests/net/wait_until.h"

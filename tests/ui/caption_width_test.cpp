@@ -88,7 +88,7 @@ class CaptionWidthTest : public ::testing::Test {
 };
 
 TEST_F(CaptionWidthTest, MainWindowCaptionsAreWhole) {
-  TForm1 form(TForm1::Environment{nullptr, nullptr, "/nonexistent/varnel.ini", "/nonexistent"});
+  TForm1 form(TForm1::Environment{{}, "/nonexistent/varnel.ini", "/nonexistent"});
   form.show();
   ExpectWhole(&form, {{form.Label10, form.Label10->text()},
                       {form.Label1, form.Label1->text()},

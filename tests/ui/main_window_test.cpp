@@ -20,8 +20,8 @@
 #include <tuple>
 #include <vector>
 
-#include "app/handler_guard.h"
 #include "app/monitor_settings.h"
+#include "base/handler_guard.h"
 #include "monitor/clock.h"
 #include "monitor/read_cycle.h"
 #include "net/udp_endpoint.h"
@@ -126,7 +126,7 @@ class MainWindowTest : public ::testing::Test {
                 ini.write(text) == text.size());
     ini.close();
     form_ =
-        std::make_unique<TForm1>(TForm1::Environment{nullptr, &clock_, IniPath().toStdString()});
+        std::make_unique<TForm1>(TForm1::Environment{{nullptr, &clock_}, IniPath().toStdString()});
     ASSERT_EQ(form_->Settings(), settings_);
     form_->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(form_.get()));
@@ -538,7 +538,7 @@ TEST_F(MainWindowTest, ReadOnlyInstallKeepsSettingsInThePerUserFileTest) {
   for (const MonitorSettings* expected :
        std::initializer_list<const MonitorSettings*>{&settings_, &changed}) {
     form_ = std::make_unique<TForm1>(
-        TForm1::Environment{nullptr, &clock_, ini.string(), user.string()});
+        TForm1::Environment{{nullptr, &clock_}, ini.string(), user.string()});
     EXPECT_EQ(form_->Settings(), *expected);
     form_->Settings() = changed;
     EXPECT_TRUE(form_->close());
