@@ -4,7 +4,8 @@
 #include <string>
 
 // The eight monitoring settings, held by the main window for the life of the program. Values
-// loaded from the INI file are used without range checks.
+// loaded from the INI file are used without range checks. The integers start at their defaults
+// (what a missing key gives); the address's default is SettingsStore::kDefaultIPAddress.
 struct MonitorSettings {
   std::string IPAddress;
   int32_t PortNo = 8501;

@@ -16,29 +16,29 @@ constexpr const char* kIPAddressKey = "IPAddress";
 // A 1024-byte buffer with its terminating zero.
 constexpr std::size_t kMaxIPAddressChars = 1023;
 
+// A key's default is the value a MonitorSettings starts with, so each default is written once.
 struct IntegerKey {
   const char* name;
-  int32_t defaultValue;
   int32_t (*get)(const MonitorSettings&);
   void (*set)(MonitorSettings&, int32_t);
 };
 
 // The integer keys in the order they are read and written, after IPAddress.
 const std::array<IntegerKey, 7> kIntegerKeys = {{
-    {"PortNo", 8501, [](const MonitorSettings& s) { return s.PortNo; },
+    {"PortNo", [](const MonitorSettings& s) { return s.PortNo; },
      [](MonitorSettings& s, int32_t v) { s.PortNo = v; }},
-    {"Interval", 1, [](const MonitorSettings& s) { return s.Interval; },
+    {"Interval", [](const MonitorSettings& s) { return s.Interval; },
      [](MonitorSettings& s, int32_t v) { s.Interval = v; }},
-    {"TimeOut", 100, [](const MonitorSettings& s) { return s.TimeOut; },
+    {"TimeOut", [](const MonitorSettings& s) { return s.TimeOut; },
      [](MonitorSettings& s, int32_t v) { s.TimeOut = v; }},
     // Only the low 8 bits of the device kind are kept, whatever the file holds.
-    {"DeviceName", 0, [](const MonitorSettings& s) { return int32_t{s.DeviceName}; },
+    {"DeviceName", [](const MonitorSettings& s) { return int32_t{s.DeviceName}; },
      [](MonitorSettings& s, int32_t v) { s.DeviceName = static_cast<uint8_t>(v); }},
-    {"DeviceStart", 0, [](const MonitorSettings& s) { return s.DeviceStart; },
+    {"DeviceStart", [](const MonitorSettings& s) { return s.DeviceStart; },
      [](MonitorSettings& s, int32_t v) { s.DeviceStart = v; }},
-    {"DeviceNum", 10, [](const MonitorSettings& s) { return s.DeviceNum; },
+    {"DeviceNum", [](const MonitorSettings& s) { return s.DeviceNum; },
      [](MonitorSettings& s, int32_t v) { s.DeviceNum = v; }},
-    {"Unsigned", 0, [](const MonitorSettings& s) { return s.Unsigned; },
+    {"Unsigned", [](const MonitorSettings& s) { return s.Unsigned; },
      [](MonitorSettings& s, int32_t v) { s.Unsigned = v; }},
 }};
 
@@ -83,7 +83,7 @@ MonitorSettings SettingsStore::Load(const ProfileFile& file) {
   settings.IPAddress =
       file.ReadString(kSection, kIPAddressKey, kDefaultIPAddress, kMaxIPAddressChars);
   for (const IntegerKey& key : kIntegerKeys) {
-    key.set(settings, file.ReadInteger(kSection, key.name, key.defaultValue));
+    key.set(settings, file.ReadInteger(kSection, key.name, key.get(MonitorSettings{})));
   }
   return settings;
 }
