@@ -20,13 +20,13 @@ constexpr int32_t kMaxChunk = ReadCycle::kMaxChunk;
 
 void MonitorConduct::StartCycle(ReadCycle& cycle, uint8_t kind, int32_t first, int32_t count) {
   PollCycle& state = cycle.MutableState();
-  state.FullChunksLeft = count / kMaxChunk;
-  state.RemainderCount = count % kMaxChunk;
-  if (state.FullChunksLeft > 0) {
+  FullChunksLeft = count / kMaxChunk;
+  RemainderCount = count % kMaxChunk;
+  if (FullChunksLeft > 0) {
     state.ChunkCount = kMaxChunk;
   } else {
-    state.ChunkCount = state.RemainderCount;
-    state.RemainderCount = 0;
+    state.ChunkCount = RemainderCount;
+    RemainderCount = 0;
   }
   cycle.SendReadRequest(kind, first, state.ChunkCount);
 }
@@ -62,8 +62,8 @@ void MonitorConduct::Take(ReadCycle& cycle, int32_t numberBytes) {
   const std::string_view text = cycle.ReceivedText(length);
 
   const MonitorSettings& settings = parts.Settings;
-  if (state.HeaderPending) {
-    state.HeaderPending = false;
+  if (HeaderPending) {
+    HeaderPending = false;
     log_.WriteHeaderRow(settings.DeviceName, settings.DeviceStart, settings.DeviceNum);
   }
   std::string stamp;
@@ -74,16 +74,16 @@ void MonitorConduct::Take(ReadCycle& cycle, int32_t numberBytes) {
   const std::vector<uint16_t> values = ParseReplyValues(text);
   log_.AppendValues(stamp, values, settings.Unsigned == 1);
 
-  state.FullChunksLeft = ReadCycle::Wrapped(state.FullChunksLeft, -1);
-  if (state.FullChunksLeft > 0) {
+  FullChunksLeft = ReadCycle::Wrapped(FullChunksLeft, -1);
+  if (FullChunksLeft > 0) {
     state.ChunkStart = ReadCycle::Wrapped(state.ChunkStart, kMaxChunk);
     state.ChunkCount = kMaxChunk;
     cycle.SendReadRequest(state.DeviceKind, state.ChunkStart, kMaxChunk);
-  } else if (state.RemainderCount > 0) {
+  } else if (RemainderCount > 0) {
     state.ChunkStart = ReadCycle::Wrapped(state.ChunkStart, kMaxChunk);
-    state.ChunkCount = state.RemainderCount;
-    cycle.SendReadRequest(state.DeviceKind, state.ChunkStart, state.RemainderCount);
-    state.RemainderCount = 0;
+    state.ChunkCount = RemainderCount;
+    cycle.SendReadRequest(state.DeviceKind, state.ChunkStart, RemainderCount);
+    RemainderCount = 0;
   } else {
     log_.EndRow();
     ++cycle.MutableStats().Rows;

@@ -20,9 +20,13 @@ class MonitorConduct final : public ReadCycle::Conduct {
   void Received(ReadCycle& cycle, int32_t numberBytes, const std::string& fromIP,
                 int32_t port) override;
   void Resend(ReadCycle& cycle) override;
+  void Begin() override { HeaderPending = true; }
 
  private:
   void Take(ReadCycle& cycle, int32_t numberBytes);
 
   CsvLog& log_;
+  bool HeaderPending = false;  // the header row is still to be written (set by Run)
+  int32_t FullChunksLeft = 0;  // 8-device requests still owed, the one in flight included
+  int32_t RemainderCount = 0;  // size of the final short request still owed, 0 when none
 };

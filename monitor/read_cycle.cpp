@@ -86,7 +86,7 @@ void ReadCycle::Timer2Timer() {
 void ReadCycle::Timer3Timer() { parts_.Timer3.SetEnabled(false); }
 
 void ReadCycle::BeginMonitoring(const std::function<void()>& showRunning) {
-  state_.HeaderPending = true;
+  conduct_->Begin();
   SetStatus("");
   const MonitorSettings& settings = parts_.Settings;
   StartCycle(settings.DeviceName, settings.DeviceStart, settings.DeviceNum);

@@ -61,6 +61,8 @@ class ReadCycle {
     virtual void Resend(ReadCycle& cycle) = 0;
     // False while a send waits for its host lookup: ticks and time-outs then start nothing.
     virtual bool Idle() const { return true; }
+    // Run was pressed: called before its first cycle starts.
+    virtual void Begin() {}
   };
 
   ReadCycle(Parts parts, std::unique_ptr<Conduct> conduct);
