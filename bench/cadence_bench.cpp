@@ -35,6 +35,7 @@
 #include "app/monitor_settings.h"
 #include "base/handler_guard.h"
 #include "bench/bench_monitor.h"
+#include "bench/bench_options.h"
 #include "bench/bench_support.h"
 #include "bench/responder_process.h"
 #include "bench/stamping_responder.h"
@@ -57,34 +58,6 @@ struct Options {
   int cycles = 30;
   int warmup = 2;
 };
-
-void PrintUsage() {
-  std::fprintf(stderr,
-               "usage: varnel-cadence-bench [--cycles N] [--warmup W] [--quick]\n"
-               "  --cycles N   measured cycles of each client at Interval 1 s (default 30)\n"
-               "  --warmup W   cycles run first and not counted (default 2)\n"
-               "  --quick      5 cycles after 1 warm-up: a smoke run, not a figure\n");
-}
-
-bool ParseOptions(int argc, char** argv, Options* options) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    const bool hasValue = i + 1 < argc;
-    if (arg == "--quick") {
-      options->cycles = 5;
-      options->warmup = 1;
-    } else if (arg == "--cycles" && hasValue) {
-      options->cycles = std::atoi(argv[++i]);
-      if (options->cycles < 1) return false;
-    } else if (arg == "--warmup" && hasValue) {
-      options->warmup = std::atoi(argv[++i]);
-      if (options->warmup < 0) return false;
-    } else {
-      return false;
-    }
-  }
-  return true;
-}
 
 // The product's side as the main thread sees it: cycle spans and idle spans of its CPU.
 struct Probe {
@@ -218,10 +191,16 @@ void PrintRow(const char* name, double product, double floor, const char* target
 
 int main(int argc, char** argv) {
   Options options;
-  if (!ParseOptions(argc, argv, &options)) {
-    PrintUsage();
-    return 2;
-  }
+  BenchOptions("varnel-cadence-bench")
+      .Int("--cycles", "N", "measured cycles of each client at Interval 1 s (default 30)",
+           &options.cycles, 1)
+      .Int("--warmup", "W", "cycles run first and not counted (default 2)", &options.warmup, 0)
+      .Flag("--quick", "5 cycles after 1 warm-up: a smoke run, not a figure",
+            [&] {
+              options.cycles = 5;
+              options.warmup = 1;
+            })
+      .Parse(argc, argv);
   // Forked before Qt starts any thread.
   ResponderProcess responder;
   std::string error;

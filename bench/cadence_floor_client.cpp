@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_options.h"
 #include "bench/bench_support.h"
 #include "bench/plain_reply_append.h"
 
@@ -39,28 +40,6 @@ struct Options {
   std::string log;
 };
 
-bool ParseOptions(int argc, char** argv, Options* options) {
-  for (int i = 1; i + 1 < argc; i += 2) {
-    const std::string name = argv[i];
-    const char* value = argv[i + 1];
-    if (name == "--port") {
-      options->port = std::atoi(value);
-    } else if (name == "--cycles") {
-      options->cycles = std::atoi(value);
-    } else if (name == "--warmup") {
-      options->warmup = std::atoi(value);
-    } else if (name == "--start-ns") {
-      options->startNs = std::atoll(value);
-    } else if (name == "--log") {
-      options->log = value;
-    } else {
-      return false;
-    }
-  }
-  return argc % 2 == 1 && options->port > 0 && options->port < 65536 && options->cycles > 0 &&
-         options->warmup >= 0 && !options->log.empty();
-}
-
 void SleepUntil(int64_t monotonicNs) {
   const timespec due{static_cast<time_t>(monotonicNs / 1000000000),
                      static_cast<long>(monotonicNs % 1000000000)};
@@ -72,12 +51,19 @@ void SleepUntil(int64_t monotonicNs) {
 
 int main(int argc, char** argv) {
   Options options;
-  if (!ParseOptions(argc, argv, &options)) {
-    std::fprintf(stderr,
-                 "usage: varnel-cadence-floor --port P --cycles N --warmup W --start-ns T "
-                 "--log FILE\n  (started by varnel-cadence-bench; T is CLOCK_MONOTONIC)\n");
-    return 2;
-  }
+  BenchOptions("varnel-cadence-floor")
+      .Int("--port", "P", "the responder's port on 127.0.0.1", &options.port, 1, 65535)
+      .Required()
+      .Int("--cycles", "N", "measured cycles", &options.cycles, 1)
+      .Required()
+      .Int("--warmup", "W", "cycles run first and not counted", &options.warmup, 0)
+      .Required()
+      .Int64("--start-ns", "T", "when the first cycle starts, CLOCK_MONOTONIC", &options.startNs)
+      .Required()
+      .Text("--log", "FILE", "where the cycles' stamps go", &options.log)
+      .Required()
+      .Note("(started by varnel-cadence-bench)")
+      .Parse(argc, argv);
   const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (fd < 0) {
     std::perror("varnel-cadence-floor: socket");

@@ -32,6 +32,7 @@
 #include "app/monitor_settings.h"
 #include "base/handler_guard.h"
 #include "bench/bench_monitor.h"
+#include "bench/bench_options.h"
 #include "bench/bench_support.h"
 #include "bench/plain_reply_append.h"
 #include "monitor/read_cycle.h"
@@ -56,35 +57,6 @@ struct Options {
   int warmup = 30;
   double idleSeconds = 5.0;
 };
-
-void PrintUsage() {
-  std::fprintf(stderr,
-               "usage: varnel-bench [--samples N] [--idle-seconds S] [--quick]\n"
-               "  --samples N       interleaved cycle/floor samples (default 300)\n"
-               "  --idle-seconds S  wall time of the idle-CPU run at Interval 1 (default 5)\n"
-               "  --quick           30 samples, 1 s idle: a smoke run\n");
-}
-
-bool ParseOptions(int argc, char** argv, Options* options) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    const bool hasValue = i + 1 < argc;
-    if (arg == "--quick") {
-      options->samples = 30;
-      options->warmup = 5;
-      options->idleSeconds = 1.0;
-    } else if (arg == "--samples" && hasValue) {
-      options->samples = std::atoi(argv[++i]);
-      if (options->samples < 1) return false;
-    } else if (arg == "--idle-seconds" && hasValue) {
-      options->idleSeconds = std::atof(argv[++i]);
-      if (!(options->idleSeconds > 0)) return false;
-    } else {
-      return false;
-    }
-  }
-  return true;
-}
 
 double Micros(SteadyClock::duration d) {
   return std::chrono::duration<double, std::micro>(d).count();
@@ -224,10 +196,17 @@ void PrintRow(const char* name, const Summary& s) {
 
 int main(int argc, char** argv) {
   Options options;
-  if (!ParseOptions(argc, argv, &options)) {
-    PrintUsage();
-    return 2;
-  }
+  BenchOptions("varnel-bench")
+      .Int("--samples", "N", "interleaved cycle/floor samples (default 300)", &options.samples, 1)
+      .Double("--idle-seconds", "S", "wall time of the idle-CPU run at Interval 1 (default 5)",
+              &options.idleSeconds, 0)
+      .Flag("--quick", "30 samples, 1 s idle: a smoke run",
+            [&] {
+              options.samples = 30;
+              options.warmup = 5;
+              options.idleSeconds = 1.0;
+            })
+      .Parse(argc, argv);
   QCoreApplication app(argc, argv);
 
   QTemporaryDir dir;

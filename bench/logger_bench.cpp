@@ -37,6 +37,7 @@
 #include <vector>
 
 #include "bench/bench_monitor.h"
+#include "bench/bench_options.h"
 #include "logger/unattended_logger.h"
 #include "monitor/clock.h"
 #include "monitor/csv_log.h"
@@ -212,16 +213,10 @@ int main(int argc, char** argv) {
     return 0;
   }
   int cycles = 6;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--quick") == 0) {
-      cycles = 3;
-    } else if (std::strcmp(argv[i], "--cycles") == 0 && i + 1 < argc) {
-      cycles = std::max(2, std::atoi(argv[++i]));
-    } else {
-      std::fprintf(stderr, "usage: varnel-logger-bench [--cycles N] [--quick]\n");
-      return 2;
-    }
-  }
+  BenchOptions("varnel-logger-bench")
+      .Int("--cycles", "N", "cycles of each measured run, 2 or more (default 6)", &cycles, 2)
+      .Flag("--quick", "3 cycles: a smoke run", [&] { cycles = 3; })
+      .Parse(argc, argv);
   const std::string here = QCoreApplication::applicationDirPath().toStdString();
   const std::string loggerProgram = here + "/../logger/varnel-logger";
   const std::string bareProgram = here + "/varnel-bare-core";

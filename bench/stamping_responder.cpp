@@ -12,7 +12,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "tools/sim/controller_simulator.h"
+#include "tools/sim/controller_protocol.h"
 
 namespace {
 
@@ -122,15 +122,15 @@ void StampingResponder::AnswerOne(std::vector<char>& buffer) {
   int kind = 0;
   int32_t first = 0;
   int count = 0;
-  std::string answer = ControllerSimulator::kErrorAnswer;
-  if (ControllerSimulator::ParseCommand(std::string(buffer.data(), static_cast<size_t>(size)), kind,
-                                        first, count)) {
+  std::string answer = ControllerProtocol::kErrorAnswer;
+  if (ControllerProtocol::ParseCommand(std::string(buffer.data(), static_cast<size_t>(size)), kind,
+                                       first, count)) {
     exchange.first = first;
     std::vector<uint16_t> values;
     for (int i = 0; i < count; ++i) {
-      values.push_back(ControllerSimulator::ValueOf(ValuePattern{}, kind, first + i, 0));
+      values.push_back(ControllerProtocol::ValueOf(ValuePattern{}, kind, first + i, 0));
     }
-    answer = ControllerSimulator::BuildReply(values);
+    answer = ControllerProtocol::BuildReply(values);
   }
   exchanges_.push_back(exchange);
   if (::sendto(socket_, answer.data(), answer.size(), 0, reinterpret_cast<const sockaddr*>(&from),

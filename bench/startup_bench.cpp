@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "base/handler_guard.h"
+#include "bench/bench_options.h"
 #include "ui/app_font.h"
 #include "ui/app_icon.h"
 #include "ui/main_window.h"
@@ -81,7 +82,10 @@ int main(int argc, char** argv) {
   if (argc >= 2 && std::strcmp(argv[1], "--baseline") == 0) return RunBaseline(1, argv);
 
   int runs = 15;
-  if (argc >= 3 && std::strcmp(argv[1], "--runs") == 0) runs = std::max(1, std::atoi(argv[2]));
+  BenchOptions("varnel-startup-bench")
+      .Int("--runs", "N", "timed start-ups of the product and of a bare window (default 15)", &runs,
+           1)
+      .Parse(argc, argv);
   QCoreApplication app(argc, argv);
   QTemporaryDir dir;
   // An INI beside nothing: the product loads its defaults and writes nothing (it is not closed).

@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_options.h"
 #include "bench/plain_log_reader.h"
 #include "viewer/log_chart_view.h"
 #include "viewer/log_columns.h"
@@ -49,14 +50,6 @@ struct Options {
   int runs = 5;
   int followSamples = 20;
 };
-
-void PrintUsage() {
-  std::fprintf(stderr,
-               "usage: varnel-viewer-bench [--runs N] [--follow-samples N] [--quick]\n"
-               "  --runs N            interleaved open runs of reader and floor (default 5)\n"
-               "  --follow-samples N  appends of 100 rows timed while following (default 20)\n"
-               "  --quick             2 runs, 5 appends: a smoke run\n");
-}
 
 // Resident set now and its peak so far, in KiB.
 void Memory(long* rssKib, long* peakKib) {
@@ -273,20 +266,16 @@ int main(int argc, char** argv) {
     return 2;
   }
   Options options;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--quick") {
-      options.runs = 2;
-      options.followSamples = 5;
-    } else if (arg == "--runs" && i + 1 < argc) {
-      options.runs = std::max(1, std::atoi(argv[++i]));
-    } else if (arg == "--follow-samples" && i + 1 < argc) {
-      options.followSamples = std::max(1, std::atoi(argv[++i]));
-    } else {
-      PrintUsage();
-      return 2;
-    }
-  }
+  BenchOptions("varnel-viewer-bench")
+      .Int("--runs", "N", "interleaved open runs of reader and floor (default 5)", &options.runs, 1)
+      .Int("--follow-samples", "N", "appends of 100 rows timed while following (default 20)",
+           &options.followSamples, 1)
+      .Flag("--quick", "2 runs, 5 appends: a smoke run",
+            [&] {
+              options.runs = 2;
+              options.followSamples = 5;
+            })
+      .Parse(argc, argv);
 
   QTemporaryDir dir;
   if (!dir.isValid()) {

@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_options.h"
 #include "bench/plain_log_reader.h"
 #include "viewer/folder_follower.h"
 #include "viewer/log_columns.h"
@@ -41,13 +42,6 @@ constexpr int kDayRows = 86'400;
 constexpr double kTargetOpenRatio = 2.0;
 constexpr double kTargetMemoryRatio = 1.2;
 const QDate kFirstDay(2004, 1, 10);
-
-void PrintUsage() {
-  std::fprintf(stderr,
-               "usage: varnel-viewer-week-bench [--runs N] [--quick]\n"
-               "  --runs N   interleaved open runs of the viewer and the floor (default 3)\n"
-               "  --quick    1 run: a smoke run\n");
-}
 
 // Resident set now and its peak so far, in KiB.
 void Memory(long* rssKib, long* peakKib) {
@@ -189,17 +183,10 @@ int main(int argc, char** argv) {
     return 2;
   }
   int runs = 3;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--quick") {
-      runs = 1;
-    } else if (arg == "--runs" && i + 1 < argc) {
-      runs = std::max(1, std::atoi(argv[++i]));
-    } else {
-      PrintUsage();
-      return 2;
-    }
-  }
+  BenchOptions("varnel-viewer-week-bench")
+      .Int("--runs", "N", "interleaved open runs of the viewer and the floor (default 3)", &runs, 1)
+      .Flag("--quick", "1 run: a smoke run", [&] { runs = 1; })
+      .Parse(argc, argv);
 
   QTemporaryDir dir;
   if (!dir.isValid()) {

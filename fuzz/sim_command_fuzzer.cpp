@@ -12,7 +12,7 @@
 
 #include "fuzz/harness_support.h"
 #include "monitor/read_command.h"
-#include "tools/sim/controller_simulator.h"
+#include "tools/sim/controller_protocol.h"
 
 namespace {
 
@@ -28,7 +28,7 @@ bool AllDigits(std::string_view text) {
 void CheckCommand(const std::string& text) {
   int kind = -1, count = -1;
   int32_t first = -1;
-  const bool parsed = ControllerSimulator::ParseCommand(text, kind, first, count);
+  const bool parsed = ControllerProtocol::ParseCommand(text, kind, first, count);
   const std::string_view t = text;
   const bool valid = t.size() == 15 && t.starts_with("RDS ") &&
                      (t.substr(4, 2) == "DM" || t.substr(4, 2) == "TM") &&
@@ -50,7 +50,7 @@ bool Number(std::string_view text, long long min, long long max, long long* valu
 
 void CheckFault(const std::string& text) {
   Fault fault{Fault::Kind::kSilent, -7};
-  const bool parsed = ControllerSimulator::ParseFault(text, &fault);
+  const bool parsed = ControllerProtocol::ParseFault(text, &fault);
   struct Form {
     std::string_view name;
     Fault::Kind kind;
@@ -85,7 +85,7 @@ void CheckFault(const std::string& text) {
 
 void CheckPattern(const std::string& text) {
   ValuePattern pattern{ValuePattern::Kind::kConstant, 7};
-  const bool parsed = ControllerSimulator::ParsePattern(text, &pattern);
+  const bool parsed = ControllerProtocol::ParsePattern(text, &pattern);
   const std::string_view t = text;
   long long value = 0;
   if (t == "address" || t == "counter") {
@@ -112,7 +112,7 @@ void CheckBuiltCommand(const std::string& text) {
   int parsedKind = -1, parsedCount = -1;
   int32_t parsedFirst = -1;
   const std::string bytes(command.begin(), command.end());
-  if (!ControllerSimulator::ParseCommand(bytes, parsedKind, parsedFirst, parsedCount) ||
+  if (!ControllerProtocol::ParseCommand(bytes, parsedKind, parsedFirst, parsedCount) ||
       parsedKind != kind || parsedFirst != first || parsedCount != count) {
     Fail("built command does not parse back", bytes);
   }
@@ -126,7 +126,7 @@ void CheckReply(const std::string& text) {
                                            static_cast<uint8_t>(text[i + 1])));
   }
   if (values.empty()) return;
-  const std::string reply = ControllerSimulator::BuildReply(values);
+  const std::string reply = ControllerProtocol::BuildReply(values);
   if (!ReplyLengthValid(static_cast<int32_t>(reply.size())) || ParseReplyValues(reply) != values) {
     Fail("reply does not parse back", reply);
   }

@@ -8,6 +8,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
+. scripts/lib/common.sh
 
 view=0
 for arg in "$@"; do
@@ -23,26 +24,15 @@ scripts/install-deps.sh
 cmake --preset release >/dev/null
 cmake --build --preset release --target "${targets[@]}"
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/varnel-demo.XXXXXX")
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-}
-trap cleanup EXIT
-
-# The simulator picks a free port and says which.
-build/release/tools/sim/varnel-sim --bind 127.0.0.1 --port 0 --pattern counter >"$work/sim.out" 2>"$work/sim.log" &
-pids+=($!)
-for _ in $(seq 50); do grep -q listening "$work/sim.out" && break; sleep 0.1; done
-port=$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$work/sim.out")
-[ -n "$port" ] || { echo "the simulator did not start" >&2; cat "$work/sim.log" >&2; exit 1; }
+# The folder stays: it holds the log and the screenshots the demo names.
+make_work_folder varnel-demo keep
+start_simulator --pattern counter
+port=$sim_port
 
 # The monitor reads the INI beside its executable, so it runs from a copy with a demo INI
 # that points at the simulator. The log is written to the current directory.
 cp build/release/varnel "$work/varnel"
-printf '[Setup]\nIPAddress=127.0.0.1\nPortNo=%s\nInterval=1\nTimeOut=100\nDeviceName=0\nDeviceStart=100\nDeviceNum=20\nUnsigned=0\n' \
-  "$port" >"$work/varnel.ini"
+write_monitor_ini "$port" "$work/varnel.ini"
 cd "$work"
 echo "simulator on 127.0.0.1:$port; monitor in $work"
 
@@ -81,22 +71,12 @@ if [ -n "${DISPLAY:-}" ]; then
   exit 0
 fi
 
-display=":$((90 + RANDOM % 100))"
-Xvfb "$display" -noreset -screen 0 1400x700x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-export DISPLAY=$display
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+start_xvfb 90 1400x700x24 -noreset
 
 ./varnel &
 varnel_pid=$!
 pids+=("$varnel_pid")
-window=""
-for _ in $(seq 100); do
-  window=$(xdotool search --sync --limit 1 --name '^Varnel Ver' 2>/dev/null || true)
-  [ -n "$window" ] && break
-  sleep 0.1
-done
-[ -n "$window" ] || { echo "the window did not appear" >&2; exit 1; }
+window=$(wait_for_window --name '^Varnel Ver')
 
 # Button centres in client coordinates: Run (157,44), Stop (239,44), Exit (9,85), 75 x 25.
 click() { xdotool mousemove --window "$window" "$1" "$2" click 1; }
@@ -107,13 +87,7 @@ import -window "$window" "$work/running.png" 2>/dev/null ||
 if [ "$view" = 1 ]; then
   start_viewer &
   pids+=($!)
-  viewer=""
-  for _ in $(seq 100); do
-    viewer=$(xdotool search --onlyvisible --class varnel-view 2>/dev/null | head -1 || true)
-    [ -n "$viewer" ] && break
-    sleep 0.1
-  done
-  [ -n "$viewer" ] || { echo "the viewer did not appear" >&2; exit 1; }
+  viewer=$(wait_for_window --class varnel-view)
   # Beside the monitor, whose buttons are clicked below.
   xdotool windowmove "$viewer" 340 0
   sleep 5

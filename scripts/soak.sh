@@ -119,11 +119,12 @@ step() { printf '\n== %s ==\n' "$*"; }
 
 step "build (release)"
 cmake --preset release >"$work/build.log" 2>&1 || { cat "$work/build.log"; die "configure failed"; }
-cmake --build --preset release --target varnel-logger varnel-sim >>"$work/build.log" 2>&1 ||
-  { cat "$work/build.log"; die "build failed"; }
+cmake --build --preset release --target varnel-logger varnel-sim varnel-soak-check \
+  >>"$work/build.log" 2>&1 || { cat "$work/build.log"; die "build failed"; }
 logger_bin=$PWD/build/release/logger/varnel-logger
 sim_bin=$PWD/build/release/tools/sim/varnel-sim
-echo "varnel-logger and varnel-sim built in build/release"
+check_bin=$PWD/build/release/tools/soak_check/varnel-soak-check
+echo "varnel-logger, varnel-sim and varnel-soak-check built in build/release"
 
 mkdir -p "$fs" "$work/journal"
 # A log's worth of a run and ample room: about 200 bytes a row, a row a second.
@@ -238,7 +239,7 @@ problem() {
 count_rows() {
   local files=("$logs"/*.csv)
   [ -e "${files[0]}" ] || { echo 0; return; }
-  awk '!/^YYYY-MM-DD,/ { n++ } END { print n + 0 }' "${files[@]}"
+  "$check_bin" --count-rows "${files[@]}"
 }
 
 start_logger() {
@@ -431,60 +432,12 @@ for file in "${log_files[@]}"; do
   [ -s "$file" ] && [ -n "$(tail -c 1 "$file")" ] && problem "$(basename "$file") ends inside a line"
 done
 check=$work/check.txt
-if [ ${#log_files[@]} -gt 0 ]; then
-  awk -v n="$devices" -v start="$first_device" -v out="$work/bad-lines.txt" '
-    BEGIN {
-      header = "YYYY-MM-DD,HH:MM:SS"
-      for (i = 1; i <= n; i++) {
-        device = start + i - 1
-        header = header sprintf(",DM%05d", device)
-        value = (device * 4099) % 65536
-        want[i + 2] = value >= 32768 ? value - 65536 : value
-      }
-      stamp = "^[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9],[0-9][0-9]:[0-9][0-9]:[0-9][0-9]$"
-      number = "^-?[0-9]+$"
-    }
-    function bad(why) {
-      badLines++
-      if (badLines <= 20) printf "%s:%d: %s: %s\n", name, FNR, why, $0 > out
-    }
-    FNR == 1 { headerSeen = 0; files++; name = FILENAME; sub(".*/", "", name) }
-    {
-      line = $0
-      if (substr(line, length(line)) != "\r") { bad("no CR LF"); next }
-      line = substr(line, 1, length(line) - 1)
-      if (line == header) { headers++; headerSeen = 1; next }
-      rows++
-      if (!headerSeen) { bad("row before a header"); next }
-      fields = split(line, field, ",")
-      if (fields != n + 2) { bad("not " n " values"); next }
-      if ((field[1] "," field[2]) !~ stamp) { bad("no date and time"); next }
-      for (i = 3; i <= fields; i++) {
-        if (field[i] !~ number) { bad("not a number"); next }
-      }
-      wrongHere = 0
-      for (i = 3; i <= fields; i++) {
-        if (field[i] + 0 != want[i]) wrongHere++
-      }
-      if (wrongHere > 0) {
-        wrongValues += wrongHere
-        wrongRows++
-        if (wrongRows <= 20) printf "%s:%d: %d wrong values: %s\n", name, FNR, wrongHere, $0 > out
-      }
-      t = field[1] "," field[2]
-      if (t < lastStamp) {
-        disorder++
-        if (disorder <= 20) printf "%s:%d: earlier than %s: %s\n", name, FNR, lastStamp, $0 > out
-      }
-      lastStamp = t
-    }
-    END {
-      printf "files=%d headers=%d rows=%d bad=%d wrong=%d wrongrows=%d disorder=%d\n",
-        files, headers, rows, badLines, wrongValues, wrongRows, disorder
-    }' "${log_files[@]}" >"$check"
-else
-  echo "files=0 headers=0 rows=0 bad=0 wrong=0 wrongrows=0 disorder=0" >"$check"
-fi
+# The checker reads the logs with the viewer's reader and computes the simulator's values
+# with its own code; it exits 1 on a wrong line, which the figures below report.
+check_status=0
+"$check_bin" --first "$first_device" --devices "$devices" --notes "$work/bad-lines.txt" \
+  "${log_files[@]}" >"$check" || check_status=$?
+[ "$check_status" -le 1 ] || die "the log checker failed with status $check_status"
 read -r files_f headers_f rows_f bad_f wrong_f wrongrows_f disorder_f <"$check"
 files_n=${files_f#*=} headers_n=${headers_f#*=} rows_n=${rows_f#*=}
 bad_n=${bad_f#*=} wrong_n=${wrong_f#*=} wrongrows_n=${wrongrows_f#*=} disorder_n=${disorder_f#*=}

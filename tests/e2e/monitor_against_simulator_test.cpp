@@ -78,7 +78,7 @@ std::string ExpectedHeader() {
 std::string ExpectedValues() {
   std::string text;
   for (int device = kDeviceStart; device < kDeviceStart + kDeviceNum; ++device) {
-    const uint16_t value = ControllerSimulator::ValueOf(ValuePattern{}, 0, device, 0);
+    const uint16_t value = ControllerProtocol::ValueOf(ValuePattern{}, 0, device, 0);
     text += "," + std::to_string(static_cast<int16_t>(value));
   }
   return text;

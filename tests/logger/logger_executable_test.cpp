@@ -84,7 +84,7 @@ class LoggerExecutableTest : public ::testing::Test {
     std::string values;
     for (int d = kDeviceStart; d < kDeviceStart + deviceNum; ++d) {
       header += ",DM00" + std::to_string(d);
-      const uint16_t value = ControllerSimulator::ValueOf(pattern, 0, d, 0);
+      const uint16_t value = ControllerProtocol::ValueOf(pattern, 0, d, 0);
       values += "," + std::to_string(static_cast<int16_t>(value));
     }
     const std::regex row(R"(\d{4}-\d\d-\d\d,\d\d:\d\d:\d\d)" + values);

@@ -7,7 +7,7 @@
 
 namespace {
 
-using Sim = ControllerSimulator;
+using Sim = ControllerProtocol;
 
 const ValuePattern kAddress{ValuePattern::Kind::kAddress, 0};
 const ValuePattern kCounter{ValuePattern::Kind::kCounter, 0};
@@ -96,6 +96,29 @@ TEST(ValueOfTest, PatternsFollowTheirFormulas) {
   }
 }
 
+TEST(AnswerToTest, ValidCommandsGetTheirValuesAndAnythingElseTheErrorAnswer) {
+  struct Case {
+    std::string command;
+    ValuePattern pattern;
+    uint64_t answers;
+    std::string reply;
+    bool valid;
+  };
+  for (const Case& c : {
+           Case{"RDS DM00100 2\r\n", kAddress, 9, "16684 20783\r\n", true},
+           Case{"RDS TM00100 1\r\n", kCounter, 3, "17687\r\n", true},
+           Case{"RDS DM-0005 1\r\n", kAddress, 0, "45041\r\n", true},
+           Case{"RDS DM00100 9\r\n", kAddress, 0, "E1\r\n", false},
+           Case{"RDS DM00100 2\n", kAddress, 0, "E1\r\n", false},
+           Case{"", kAddress, 0, "E1\r\n", false},
+       }) {
+    SCOPED_TRACE(c.command);
+    bool valid = !c.valid;
+    EXPECT_EQ(Sim::AnswerTo(c.command, c.pattern, c.answers, &valid), c.reply);
+    EXPECT_EQ(valid, c.valid);
+  }
+}
+
 TEST(ValueOfTest, DefaultDemoReadShowsValuesAboveAndBelowHalfRange) {
   int high = 0;
   for (int32_t device = 100; device < 108; ++device) {
@@ -148,10 +171,10 @@ TEST(ParseOptionTextTest, BadPatternsAndFaultsAreRejected) {
 }
 
 TEST(LoopbackAddressTest, OnlyTheWholeLoopbackNetworkCounts) {
-  EXPECT_TRUE(Sim::IsLoopbackAddress("127.0.0.1"));
-  EXPECT_TRUE(Sim::IsLoopbackAddress("127.255.0.2"));
+  EXPECT_TRUE(ControllerSimulator::IsLoopbackAddress("127.0.0.1"));
+  EXPECT_TRUE(ControllerSimulator::IsLoopbackAddress("127.255.0.2"));
   for (const char* address : {"128.0.0.1", "10.0.0.1", "0.0.0.0", "localhost", "127.0.0"}) {
-    EXPECT_FALSE(Sim::IsLoopbackAddress(address)) << address;
+    EXPECT_FALSE(ControllerSimulator::IsLoopbackAddress(address)) << address;
   }
 }
 

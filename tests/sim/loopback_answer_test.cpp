@@ -64,8 +64,8 @@ TEST_F(LoopbackAnswerTest, EachDatagramIsAnsweredFromSimulatorPortAndRecorded) {
     EXPECT_EQ(Next(), "E1\r\n");
   }
   Send("RDS TM-0005 2\r\n");
-  EXPECT_EQ(Next(), ControllerSimulator::BuildReply({ControllerSimulator::ValueOf({}, 1, -5, 0),
-                                                     ControllerSimulator::ValueOf({}, 1, -4, 0)}));
+  EXPECT_EQ(Next(), ControllerProtocol::BuildReply({ControllerProtocol::ValueOf({}, 1, -5, 0),
+                                                    ControllerProtocol::ValueOf({}, 1, -4, 0)}));
   // A command is counted once its answer has left, so the reply count is settled by then.
   ASSERT_TRUE(simulator_->WaitForCommands(5, kAnswerBound));
   EXPECT_EQ(simulator_->CommandCount(), 5u);

@@ -63,7 +63,7 @@ std::string Values(int kind, int32_t first, int32_t count, bool unsignedValues =
                    const ValuePattern& pattern = {}) {
   std::string text;
   for (int32_t device = first; device < first + count; ++device) {
-    const uint16_t value = ControllerSimulator::ValueOf(pattern, kind, device, 0);
+    const uint16_t value = ControllerProtocol::ValueOf(pattern, kind, device, 0);
     text += "," +
             (unsignedValues ? std::to_string(value) : std::to_string(static_cast<int16_t>(value)));
   }

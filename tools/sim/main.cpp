@@ -185,12 +185,12 @@ int main(int argc, char** argv) {
         return BadOption("--port needs a number from 0 to 65535, not '" + value + "'");
       }
     } else if (TakeValue(argc, argv, &i, "--pattern", &value)) {
-      if (!ControllerSimulator::ParsePattern(value, &options.pattern)) {
+      if (!ControllerProtocol::ParsePattern(value, &options.pattern)) {
         return BadOption("--pattern needs address, counter or constant:N (N up to 65535), not '" +
                          value + "'");
       }
     } else if (TakeValue(argc, argv, &i, "--fault", &value)) {
-      if (!ControllerSimulator::ParseFault(value, &options.fault)) {
+      if (!ControllerProtocol::ParseFault(value, &options.fault)) {
         return BadOption(
             "--fault needs none, silent, delay:MS, twice, badlength, altaddress, "
             "unsolicited:MS or drop:N, not '" +

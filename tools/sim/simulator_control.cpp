@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "tools/sim/controller_protocol.h"
 #include "tools/sim/controller_simulator.h"
 
 namespace {
@@ -64,7 +65,7 @@ SimulatorControl::Answer SimulatorControl::Execute(std::string_view line) {
 
   if (command == "fault") {
     Fault fault;
-    if (!ControllerSimulator::ParseFault(argument, &fault)) {
+    if (!ControllerProtocol::ParseFault(argument, &fault)) {
       return {"error: bad fault: " + argument};
     }
     simulator_.SetFault(fault);
@@ -72,7 +73,7 @@ SimulatorControl::Answer SimulatorControl::Execute(std::string_view line) {
   }
   if (command == "pattern") {
     ValuePattern pattern;
-    if (!ControllerSimulator::ParsePattern(argument, &pattern)) {
+    if (!ControllerProtocol::ParsePattern(argument, &pattern)) {
       return {"error: bad pattern: " + argument};
     }
     simulator_.SetPattern(pattern);

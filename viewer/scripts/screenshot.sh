@@ -5,17 +5,11 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 cd "$root"
+. scripts/lib/common.sh
 cmake --preset release >/dev/null
 cmake --build --preset release --target varnel-view >/dev/null
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/varnel-view-shots.XXXXXX")
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+make_work_folder varnel-view-shots
 
 # The simulator's counter pattern: value = (device * 4099 + n) mod 65536, n = read commands
 # answered before; a cycle of 20 devices is 3 commands of at most 8.
@@ -35,22 +29,13 @@ awk -v rows=7200 'BEGIN {
   }
 }' >"$log"
 
-display=":$((300 + RANDOM % 100))"
-Xvfb "$display" -screen 0 1100x700x24 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
-export DISPLAY=$display
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+start_xvfb 300 1100x700x24
 
 shoot() {  # LANG, output
   XDG_CONFIG_HOME="$work/config-$1" LANG=$1 LC_ALL=$1 build/release/viewer/varnel-view "$log" &
   local pid=$!
-  local window=""
-  for _ in $(seq 100); do
-    window=$(xdotool search --onlyvisible --class varnel-view 2>/dev/null | head -1 || true)
-    [ -n "$window" ] && break
-    sleep 0.1
-  done
-  [ -n "$window" ] || { echo "the viewer's window did not appear" >&2; exit 1; }
+  local window
+  window=$(wait_for_window --class varnel-view)
   sleep 1.5
   # The crosshair over the chart.
   xdotool mousemove --window "$window" 610 250
