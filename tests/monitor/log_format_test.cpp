@@ -2,9 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <string>
-#include <vector>
 
 namespace {
 
@@ -34,27 +32,6 @@ TEST(LogFormatTest, ReadsAStampOfTheWrittenShapeOnly) {
   LocalDateTime t;
   ASSERT_TRUE(LogFormat::ReadStamp("0999-12-31", "23:59:60", &t));
   EXPECT_EQ(LogFormat::Stamp(t), "0999-12-31,23:59:60");
-}
-
-TEST(LogFormatTest, RowIsStampThenOneFieldPerValueThenCrLf) {
-  const std::vector<uint16_t> values{0, 1, 32767, 32768, 65535};
-  std::string row;
-  LogFormat::AppendRow(row, {2004, 1, 10, 9, 5, 8}, values, false);
-  LogFormat::AppendRow(row, {2004, 1, 10, 9, 5, 9}, values, true);
-  LogFormat::AppendRow(row, {2004, 1, 10, 9, 5, 10}, {}, true);
-  EXPECT_EQ(row,
-            "2004-01-10,09:05:08,0,1,32767,-32768,-1\r\n"
-            "2004-01-10,09:05:09,0,1,32767,32768,65535\r\n"
-            "2004-01-10,09:05:10\r\n");
-}
-
-TEST(LogFormatTest, ValueFieldsHoldAnyValueWhole) {
-  std::string fields;
-  for (const int32_t value : {0, -1, INT32_MIN, INT32_MAX})
-    LogFormat::AppendValueField(fields, value);
-  EXPECT_EQ(fields, ",0,-1,-2147483648,2147483647");
-  char text[LogFormat::kMaxValueFieldLength];
-  EXPECT_EQ(std::string(text, LogFormat::ValueFieldTo(text, 32768, false)), ",-32768");
 }
 
 }  // namespace

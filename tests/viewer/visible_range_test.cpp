@@ -50,18 +50,6 @@ TEST_F(VisibleRangeTest, WithoutRowsShowsTheMinuteUpToNowAndRefusesToZoom) {
   EXPECT_FALSE(range_.ValuesFixed());
 }
 
-TEST_F(VisibleRangeTest, ZoomingInAndOutByOneStepEndsAtTheWholeLog) {
-  Open(3600);
-  const double center = kStartMs + 1'234'567.0;
-  ASSERT_TRUE(range_.ZoomTime(0.8, center));
-  EXPECT_TRUE(range_.Zoomed());
-  ASSERT_TRUE(range_.ZoomTime(1 / 0.8, center));
-  EXPECT_FALSE(range_.Zoomed());
-  Draw();
-  EXPECT_DOUBLE_EQ(range_.FromMs(), kStartMs);
-  EXPECT_DOUBLE_EQ(range_.ToMs(), kStartMs + 3'599'000.0);
-}
-
 TEST_F(VisibleRangeTest, ZoomStopsAtFiveSecondsAboutItsCentre) {
   Open(3600);
   range_.ZoomTo(kStartMs + 100'000.0, kStartMs + 101'000.0, false, 0, 0);
@@ -100,14 +88,6 @@ TEST_F(VisibleRangeTest, ZoomAtTheEndMovesOnWithNewRowsElsewhereStays) {
   EXPECT_DOUBLE_EQ(range_.FromMs(), kStartMs + 1'000'000.0);
 }
 
-TEST_F(VisibleRangeTest, LogReadAgainEmptyForgetsTheZoom) {
-  Open(3600);
-  range_.ZoomTo(kStartMs + 1'000'000.0, kStartMs + 2'000'000.0, false, 0, 0);
-  log_.Clear();
-  range_.Follow();
-  EXPECT_FALSE(range_.Zoomed());
-}
-
 struct FitCase {
   bool anyValues;
   int32_t lowest, highest;
@@ -130,17 +110,6 @@ TEST_F(VisibleRangeTest, FittedValuesGetAMarginAndEndOnWholeTicks) {
     EXPECT_DOUBLE_EQ(range.Low(), c.low);
     EXPECT_DOUBLE_EQ(range.High(), c.high);
   }
-}
-
-TEST_F(VisibleRangeTest, FixedValuesKeepTheirRangeAndFineTicks) {
-  Open(10);
-  range_.ZoomValues(0.01, 50);
-  ASSERT_TRUE(range_.ValuesFixed());
-  const double low = range_.Low();
-  const double high = range_.High();
-  EXPECT_LT(range_.ValueStep(5), 1);
-  EXPECT_DOUBLE_EQ(range_.Low(), low);
-  EXPECT_DOUBLE_EQ(range_.High(), high);
 }
 
 }  // namespace
