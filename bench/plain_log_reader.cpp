@@ -6,12 +6,17 @@
 #include <cstring>
 #include <string>
 
+#include "monitor/log_format.h"
+
 namespace {
+
+constexpr size_t kDate = LogFormat::kDateLength;
+constexpr size_t kStamp = LogFormat::kStampLength;
 
 void FloorLine(const char* begin, const char* end, FloorColumns* columns) {
   if (end > begin && end[-1] == '\r') --end;
-  if (end - begin < 19) return;
-  if (*begin == 'Y') {
+  if (end - begin < static_cast<std::ptrdiff_t>(kStamp)) return;
+  if (*begin == LogFormat::kHeaderCaption.front()) {
     const size_t count = static_cast<size_t>(std::count(begin, end, ',')) - 1;
     if (columns->values.size() < count) columns->values.resize(count);
     return;
@@ -21,9 +26,11 @@ void FloorLine(const char* begin, const char* end, FloorColumns* columns) {
     for (int i = 0; i < width; ++i) value = value * 10 + (at[i] - '0');
     return value;
   };
-  columns->times.push_back(int64_t{number(begin + 8, 2)} * 86400 + number(begin + 11, 2) * 3600 +
-                           number(begin + 14, 2) * 60 + number(begin + 17, 2));
-  const char* at = begin + 19;
+  // The day of the date "2004-01-10", then the time "09:05:08".
+  const char* const time = begin + kDate + 1;
+  columns->times.push_back(int64_t{number(begin + kDate - 2, 2)} * 86400 + number(time, 2) * 3600 +
+                           number(time + 3, 2) * 60 + number(time + 6, 2));
+  const char* at = begin + kStamp;
   for (size_t column = 0; at < end && column < columns->values.size(); ++column) {
     int32_t value = 0;
     const auto result = std::from_chars(at + 1, end, value);

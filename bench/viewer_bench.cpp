@@ -20,7 +20,6 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <algorithm>
-#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -30,6 +29,8 @@
 
 #include "bench/bench_options.h"
 #include "bench/plain_log_reader.h"
+#include "monitor/csv_log.h"
+#include "monitor/log_format.h"
 #include "viewer/log_chart_view.h"
 #include "viewer/log_columns.h"
 #include "viewer/log_follower.h"
@@ -61,42 +62,30 @@ void Memory(long* rssKib, long* peakKib) {
   }
 }
 
-std::string Stamp(int row) {
-  char text[32];
-  std::snprintf(text, sizeof text, "2004-01-%02d,%02d:%02d:%02d", 10 + row / 86400,
-                (row / 3600) % 24, (row / 60) % 60, row % 60);
-  return text;
-}
-
 // Rows as the monitor logs the simulator's counter pattern: devices DM00100.. read in 13
 // commands of up to 8, each command counting one, values signed.
 std::string Rows(int first, int count) {
   std::string text;
   text.reserve(static_cast<size_t>(count) * 700);
-  char digits[16];
+  std::vector<uint16_t> values(kDevices);
   for (int row = first; row < first + count; ++row) {
-    text += Stamp(row);
     for (int d = 0; d < kDevices; ++d) {
       const int device = 100 + d;
-      const int raw = (device * 4099 + row * 13 + d / 8) % 65536;
-      const int value = raw >= 32768 ? raw - 65536 : raw;
-      text += ',';
-      text.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
+      values[static_cast<size_t>(d)] =
+          static_cast<uint16_t>((device * 4099 + row * 13 + d / 8) % 65536);
     }
-    text += "\r\n";
+    const int day = 10 + row / 86400;
+    const LocalDateTime stamp{2004, 1, day, (row / 3600) % 24, (row / 60) % 60, row % 60};
+    LogFormat::AppendRow(text, stamp, values, false);
   }
   return text;
 }
 
 bool WriteLog(const std::string& path) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << "YYYY-MM-DD,HH:MM:SS";
-  for (int d = 0; d < kDevices; ++d) {
-    char name[16];
-    std::snprintf(name, sizeof name, ",DM%5.5d", 100 + d);
-    out << name;
-  }
-  out << "\r\n";
+  std::string header;
+  CsvLog::AppendHeaderText(header, 0, 100, kDevices);
+  out << header;
   for (int first = 0; first < kRows; first += 3600)
     out << Rows(first, std::min(3600, kRows - first));
   return static_cast<bool>(out);
@@ -282,7 +271,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "varnel-viewer-bench: no temporary directory\n");
     return 1;
   }
-  const QString log = dir.filePath(QStringLiteral("2004-01-10 00-00-00.csv"));
+  const QString log =
+      dir.filePath(QString::fromStdString(LogFormat::FileName({2004, 1, 10, 0, 0, 0})));
   if (!WriteLog(log.toStdString())) {
     std::fprintf(stderr, "varnel-viewer-bench: cannot write %s\n", qPrintable(log));
     return 1;

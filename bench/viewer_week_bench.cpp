@@ -19,7 +19,6 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <algorithm>
-#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -29,6 +28,8 @@
 
 #include "bench/bench_options.h"
 #include "bench/plain_log_reader.h"
+#include "monitor/csv_log.h"
+#include "monitor/log_format.h"
 #include "viewer/folder_follower.h"
 #include "viewer/log_columns.h"
 #include "viewer/log_follower.h"
@@ -57,26 +58,19 @@ void Memory(long* rssKib, long* peakKib) {
 // of the simulator's counter pattern, values signed.
 bool WriteDay(const QString& path, int day) {
   std::ofstream out(path.toStdString(), std::ios::binary | std::ios::trunc);
-  std::string text = "YYYY-MM-DD,HH:MM:SS";
-  char field[32];
-  for (int d = 0; d < kDevices; ++d) {
-    std::snprintf(field, sizeof field, ",DM%5.5d", 100 + d);
-    text += field;
-  }
-  text += "\r\n";
-  const std::string date = kFirstDay.addDays(day).toString(Qt::ISODate).toStdString();
+  std::string text;
+  CsvLog::AppendHeaderText(text, 0, 100, kDevices);
+  const QDate date = kFirstDay.addDays(day);
+  std::vector<uint16_t> values(kDevices);
   for (int second = 0; second < kDayRows; ++second) {
-    std::snprintf(field, sizeof field, "%s,%02d:%02d:%02d", date.c_str(), second / 3600,
-                  (second / 60) % 60, second % 60);
-    text += field;
     const int row = day * kDayRows + second;
     for (int d = 0; d < kDevices; ++d) {
-      const int raw = ((100 + d) * 4099 + row * 13 + d / 8) % 65536;
-      text += ',';
-      text.append(field,
-                  std::to_chars(field, field + sizeof field, raw >= 32768 ? raw - 65536 : raw).ptr);
+      values[static_cast<size_t>(d)] =
+          static_cast<uint16_t>(((100 + d) * 4099 + row * 13 + d / 8) % 65536);
     }
-    text += "\r\n";
+    const LocalDateTime stamp{date.year(),   date.month(),       date.day(),
+                              second / 3600, (second / 60) % 60, second % 60};
+    LogFormat::AppendRow(text, stamp, values, false);
     if (text.size() > (size_t{8} << 20)) {
       out << text;
       text.clear();
@@ -195,8 +189,10 @@ int main(int argc, char** argv) {
   }
   qint64 fileBytes = 0;
   for (int day = 0; day < kDays; ++day) {
-    const QString path =
-        dir.filePath(kFirstDay.addDays(day).toString(Qt::ISODate) + QStringLiteral(".csv"));
+    // Named as the logger names the log it begins at midnight.
+    const QDate date = kFirstDay.addDays(day);
+    const QString path = dir.filePath(QString::fromStdString(
+        LogFormat::FileName({date.year(), date.month(), date.day(), 0, 0, 0})));
     if (!WriteDay(path, day)) {
       std::fprintf(stderr, "varnel-viewer-week-bench: cannot write %s\n", qPrintable(path));
       return 1;

@@ -5,13 +5,13 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <string_view>
 #include <utility>
 
 #include "base/exception.h"
 #include "base/posix_file.h"
+#include "monitor/log_format.h"
 #include "monitor/read_command.h"
 
 namespace {
@@ -72,7 +72,7 @@ class AppendSession {
     do {
       got = ::pread(fd_, &last, 1, sizeBefore_ - 1);
     } while (got < 0 && errno == EINTR);
-    if (got == 1 && last != '\n') Add("\r\n");
+    if (got == 1 && last != '\n') Add(LogFormat::kLineEnd);
   }
 
   void Add(std::string_view text) {
@@ -204,18 +204,18 @@ class AppendSession {
 // The header row's pieces, in order, CR LF included.
 template <typename Emit>
 void EmitHeader(uint8_t deviceName, int32_t deviceStart, int32_t deviceNum, Emit&& emit) {
-  emit("YYYY-MM-DD,HH:MM:SS");
+  emit(LogFormat::kHeaderCaption);
   const char* code = DeviceCode(deviceName);
   if (code != nullptr && deviceNum > 0) {
     // 64-bit: DeviceStart + DeviceNum from the INI file may lie beyond the 32-bit range.
     const int64_t end = int64_t{deviceStart} + deviceNum;
-    char column[3 + kMaxDeviceNumberLength] = {',', code[0], code[1]};
+    char column[3 + kMaxDeviceNumberLength] = {LogFormat::kSeparator, code[0], code[1]};
     for (int64_t device = deviceStart; device < end; ++device) {
       const char* const columnEnd = FormatDeviceNumberTo(column + 3, device);
       emit(std::string_view(column, static_cast<size_t>(columnEnd - column)));
     }
   }
-  emit("\r\n");
+  emit(LogFormat::kLineEnd);
 }
 
 void CheckHeaderSize(uint8_t deviceName, int32_t deviceNum) {
@@ -229,8 +229,8 @@ void CheckHeaderSize(uint8_t deviceName, int32_t deviceNum) {
 template <typename Emit>
 void EmitValues(std::span<const uint16_t> values, bool unsignedValues, Emit&& emit) {
   for (const uint16_t value : values) {
-    char text[1 + kMaxValueLength] = {','};
-    const char* const end = FormatValueTo(text + 1, value, unsignedValues);
+    char text[LogFormat::kMaxValueFieldLength];
+    const char* const end = LogFormat::ValueFieldTo(text, value, unsignedValues);
     emit(std::string_view(text, static_cast<size_t>(end - text)));
   }
 }
@@ -239,19 +239,9 @@ void EmitValues(std::span<const uint16_t> values, bool unsignedValues, Emit&& em
 
 CsvLog::CsvLog(std::string fileName) : fileName_(std::move(fileName)) {}
 
-std::string CsvLog::MakeFileName(const LocalDateTime& t) {
-  char text[96];
-  std::snprintf(text, sizeof text, "%4.4d-%2.2d-%2.2d %2.2d-%2.2d-%2.2d.csv", t.Year, t.Month,
-                t.Day, t.Hour, t.Minute, t.Second);
-  return text;
-}
+std::string CsvLog::MakeFileName(const LocalDateTime& t) { return LogFormat::FileName(t); }
 
-std::string CsvLog::MakeRowStamp(const LocalDateTime& t) {
-  char text[96];
-  std::snprintf(text, sizeof text, "%4.4d-%2.2d-%2.2d,%2.2d:%2.2d:%2.2d", t.Year, t.Month, t.Day,
-                t.Hour, t.Minute, t.Second);
-  return text;
-}
+std::string CsvLog::MakeRowStamp(const LocalDateTime& t) { return LogFormat::Stamp(t); }
 
 const std::string& CsvLog::FileName() const { return fileName_; }
 
@@ -263,9 +253,7 @@ void CsvLog::AppendHeaderText(std::string& out, uint8_t deviceName, int32_t devi
 
 void CsvLog::AppendRowText(std::string& out, const LocalDateTime& stamp,
                            std::span<const uint16_t> values, bool unsignedValues) {
-  out += MakeRowStamp(stamp);
-  EmitValues(values, unsignedValues, [&out](std::string_view piece) { out += piece; });
-  out += "\r\n";
+  LogFormat::AppendRow(out, stamp, values, unsignedValues);
 }
 
 void CsvLog::WriteHeaderRow(uint8_t deviceName, int32_t deviceStart, int32_t deviceNum) {
@@ -288,7 +276,7 @@ void CsvLog::AppendValues(const std::string& stamp, std::span<const uint16_t> va
 
 void CsvLog::EndRow() {
   AppendSession session(fileName_);
-  session.Add("\r\n");
+  session.Add(LogFormat::kLineEnd);
   session.Finish();
 }
 

@@ -2,9 +2,9 @@
 
 #include <QCoreApplication>
 #include <QSaveFile>
-#include <charconv>
 #include <string>
 
+#include "monitor/log_format.h"
 #include "viewer/local_stamp.h"
 #include "viewer/log_columns.h"
 
@@ -25,12 +25,12 @@ long long WriteCsvExport(const LogColumns& log, const QList<int>& devices, doubl
     *error = CannotWrite(path, file.errorString());
     return -1;
   }
-  std::string text = "YYYY-MM-DD,HH:MM:SS";
+  std::string text(LogFormat::kHeaderCaption);
   for (const int device : devices) {
-    text += ',';
+    text += LogFormat::kSeparator;
     text += log.DeviceName(device).toLatin1().toStdString();
   }
-  text += "\r\n";
+  text += LogFormat::kLineEnd;
 
   LocalStamp stamp;
   long long rows = 0;
@@ -45,14 +45,14 @@ long long WriteCsvExport(const LogColumns& log, const QList<int>& devices, doubl
     if (last < 0) continue;
     text += stamp.Format(times[row]);
     for (int i = 0; i <= last; ++i) {
-      text += ',';
       const int32_t value = log.Values(devices[i])[row];
-      if (value == LogColumns::kMissing) continue;
-      char digits[16];
-      const auto result = std::to_chars(digits, digits + sizeof digits, value);
-      text.append(digits, result.ptr);
+      if (value == LogColumns::kMissing) {
+        text += LogFormat::kSeparator;
+      } else {
+        LogFormat::AppendValueField(text, value);
+      }
     }
-    text += "\r\n";
+    text += LogFormat::kLineEnd;
     ++rows;
     if (text.size() >= kFlushBytes) {
       file.write(text.data(), static_cast<qint64>(text.size()));

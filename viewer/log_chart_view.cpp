@@ -17,42 +17,17 @@
 
 #include "viewer/log_columns.h"
 #include "viewer/min_max_decimation.h"
+#include "viewer/time_ticks.h"
 
 namespace {
 
-constexpr double kSecondMs = 1000;
-constexpr double kMinuteMs = 60 * kSecondMs;
-constexpr double kHourMs = 60 * kMinuteMs;
-constexpr double kDayMs = 24 * kHourMs;
-// A log that has just begun is shown over at least this span, so that it grows into view.
-constexpr double kMinFullSpanMs = kMinuteMs;
-// Zooming stops at a few one-second rows.
-constexpr double kMinZoomSpanMs = 5 * kSecondMs;
 constexpr double kWheelStep = 0.8;
 constexpr int kMinDragPixels = 4;
-constexpr int kTimeLabelPixels = 90;
 constexpr int kValueLabelPixels = 36;
 
 // Distinct on white and for the common colour deficiencies, in the order they are handed out.
 constexpr std::array<QRgb, 10> kPalette = {0x1f77b4, 0xd62728, 0x2ca02c, 0xff7f0e, 0x9467bd,
                                            0x8c564b, 0xe377c2, 0x17becf, 0xbcbd22, 0x7f7f7f};
-
-// Tick spacings a reader takes in at a glance.
-constexpr std::array<double, 21> kTimeSteps = {
-    1 * kSecondMs, 2 * kSecondMs, 5 * kSecondMs, 10 * kSecondMs, 15 * kSecondMs, 30 * kSecondMs,
-    1 * kMinuteMs, 2 * kMinuteMs, 5 * kMinuteMs, 10 * kMinuteMs, 15 * kMinuteMs, 30 * kMinuteMs,
-    1 * kHourMs,   2 * kHourMs,   3 * kHourMs,   6 * kHourMs,    12 * kHourMs,   1 * kDayMs,
-    2 * kDayMs,    7 * kDayMs,    30 * kDayMs};
-
-// 1, 2 or 5 times a power of ten, at least raw.
-double NiceStep(double raw) {
-  if (!(raw > 0)) return 1;
-  const double power = std::pow(10.0, std::floor(std::log10(raw)));
-  for (const double factor : {1.0, 2.0, 5.0, 10.0}) {
-    if (factor * power >= raw) return factor * power;
-  }
-  return 10 * power;
-}
 
 }  // namespace
 
@@ -94,10 +69,8 @@ LogChartView::~LogChartView() = default;
 
 void LogChartView::SetLog(const LogColumns* log) {
   log_ = log;
+  range_.SetLog(log);
   SetShownDevices({});
-  zoomed_ = false;
-  valuesFixed_ = false;
-  lastDataMs_ = 0;
   Refresh();
 }
 
@@ -163,121 +136,33 @@ void LogChartView::Refresh() {
       return;
     }
   }
-  double first = 0;
-  double last = 0;
-  if (DataRange(&first, &last)) {
-    // A zoomed view that shows the newest rows keeps showing them.
-    if (zoomed_ && toMs_ >= lastDataMs_ && last > lastDataMs_) {
-      fromMs_ += last - lastDataMs_;
-      toMs_ += last - lastDataMs_;
-    }
-    lastDataMs_ = last;
-  } else {
-    zoomed_ = false;
-    lastDataMs_ = 0;
-  }
+  range_.Follow();
   Redraw();
 }
 
-bool LogChartView::DataRange(double* first, double* last) const {
-  if (log_ == nullptr || log_->RowCount() == 0) return false;
-  const auto times = log_->Times();
-  if (log_->TimesAscending()) {
-    *first = static_cast<double>(times.front());
-    *last = static_cast<double>(times.back());
-  } else {
-    const auto [low, high] = std::minmax_element(times.begin(), times.end());
-    *first = static_cast<double>(*low);
-    *last = static_cast<double>(*high);
-  }
-  *last = std::max(*last, *first + kMinFullSpanMs);
-  return true;
-}
-
-void LogChartView::ClampTime() {
-  double first = 0;
-  double last = 0;
-  // With a little tolerance, so that zooming in and out again by one wheel step each ends
-  // at the whole log despite rounding.
-  if (!DataRange(&first, &last) || toMs_ - fromMs_ >= (last - first) * (1 - 1e-9)) {
-    zoomed_ = false;
-    return;
-  }
-  const double span = toMs_ - fromMs_;
-  if (fromMs_ < first) {
-    fromMs_ = first;
-    toMs_ = first + span;
-  }
-  if (toMs_ > last) {
-    toMs_ = last;
-    fromMs_ = last - span;
-  }
-}
-
 void LogChartView::ResetZoom() {
-  zoomed_ = false;
-  valuesFixed_ = false;
+  range_.Reset();
   Redraw();
 }
 
 void LogChartView::ZoomTime(double factor, double centerMs) {
-  if (log_ == nullptr || log_->RowCount() == 0 || !(factor > 0)) return;
-  const double span = std::max((toMs_ - fromMs_) * factor, kMinZoomSpanMs);
-  const double applied = span / std::max(toMs_ - fromMs_, 1.0);
-  centerMs = std::clamp(centerMs, fromMs_, toMs_);
-  fromMs_ = centerMs - (centerMs - fromMs_) * applied;
-  toMs_ = fromMs_ + span;
-  zoomed_ = true;
-  ClampTime();
-  Redraw();
+  if (range_.ZoomTime(factor, centerMs)) Redraw();
 }
 
 void LogChartView::ZoomValues(double factor, double center) {
-  if (!(factor > 0) || shown_.isEmpty()) return;
-  center = std::clamp(center, low_, high_);
-  low_ = center - (center - low_) * factor;
-  high_ = center + (high_ - center) * factor;
-  if (high_ - low_ < 1e-3) high_ = low_ + 1e-3;
-  valuesFixed_ = true;
-  Redraw();
+  if (!shown_.isEmpty() && range_.ZoomValues(factor, center)) Redraw();
 }
 
-void LogChartView::ZoomIn() { ZoomTime(0.5, (fromMs_ + toMs_) / 2); }
+void LogChartView::ZoomIn() { ZoomTime(0.5, (FromMs() + ToMs()) / 2); }
 
-void LogChartView::ZoomOut() { ZoomTime(2.0, (fromMs_ + toMs_) / 2); }
+void LogChartView::ZoomOut() { ZoomTime(2.0, (FromMs() + ToMs()) / 2); }
 
 void LogChartView::ZoomTo(double fromMs, double toMs, bool fixValues, double low, double high) {
-  if (log_ == nullptr || log_->RowCount() == 0) return;
-  if (toMs < fromMs) std::swap(fromMs, toMs);
-  if (toMs - fromMs < kMinZoomSpanMs) {
-    const double center = (fromMs + toMs) / 2;
-    fromMs = center - kMinZoomSpanMs / 2;
-    toMs = center + kMinZoomSpanMs / 2;
-  }
-  fromMs_ = fromMs;
-  toMs_ = toMs;
-  zoomed_ = true;
-  if (fixValues) {
-    low_ = std::min(low, high);
-    high_ = std::max({low, high, low_ + 1e-3});
-    valuesFixed_ = true;
-  }
-  ClampTime();
-  Redraw();
+  if (range_.ZoomTo(fromMs, toMs, fixValues, low, high)) Redraw();
 }
 
 void LogChartView::Pan(double deltaMs, double deltaValue) {
-  if (log_ == nullptr || log_->RowCount() == 0) return;
-  if (zoomed_) {
-    fromMs_ += deltaMs;
-    toMs_ += deltaMs;
-    ClampTime();
-  }
-  if (valuesFixed_) {
-    low_ += deltaValue;
-    high_ += deltaValue;
-  }
-  Redraw();
+  if (range_.Pan(deltaMs, deltaValue)) Redraw();
 }
 
 int LogChartView::PixelColumns() const {
@@ -287,25 +172,13 @@ int LogChartView::PixelColumns() const {
 }
 
 void LogChartView::Redraw() {
-  double first = 0;
-  double last = 0;
-  const bool hasRows = DataRange(&first, &last);
-  if (!zoomed_) {
-    if (hasRows) {
-      fromMs_ = first;
-      toMs_ = last;
-    } else {
-      const auto now = static_cast<double>(QDateTime::currentMSecsSinceEpoch());
-      fromMs_ = now - kMinFullSpanMs;
-      toMs_ = now;
-    }
-  }
+  range_.Settle(static_cast<double>(QDateTime::currentMSecsSinceEpoch()));
   const int columns = PixelColumns();
   bool anyValues = false;
   int32_t lowest = 0;
   int32_t highest = 0;
   for (const int device : shown_) {
-    DecimatedSeries decimated = DecimateMinMax(*log_, device, fromMs_, toMs_, columns);
+    DecimatedSeries decimated = DecimateMinMax(*log_, device, FromMs(), ToMs(), columns);
     series_.value(device)->replace(decimated.points);
     if (!decimated.hasValues) continue;
     lowest = anyValues ? std::min(lowest, decimated.min) : decimated.min;
@@ -313,16 +186,7 @@ void LogChartView::Redraw() {
     anyValues = true;
   }
   drawnColumns_ = columns;
-  if (!valuesFixed_) {
-    if (!anyValues) {
-      lowest = 0;
-      highest = 10;
-    }
-    // A flat line sits in the middle of a small range rather than on the plot's edge.
-    const double pad = std::max((static_cast<double>(highest) - lowest) * 0.05, 1.0);
-    low_ = lowest - pad;
-    high_ = highest + pad;
-  }
+  range_.FitValues(anyValues, lowest, highest);
   UpdateTimeAxis();
   UpdateValueAxis();
   viewport()->update();
@@ -330,53 +194,21 @@ void LogChartView::Redraw() {
 }
 
 void LogChartView::UpdateTimeAxis() {
-  const double span = std::max(toMs_ - fromMs_, 1.0);
-  const int maxTicks = std::max(2, PixelColumns() / kTimeLabelPixels);
-  double step = kTimeSteps.back();
-  for (const double candidate : kTimeSteps) {
-    if (span / candidate <= maxTicks) {
-      step = candidate;
-      break;
-    }
-  }
-  QString format = QStringLiteral("HH:mm");
-  if (step < kMinuteMs) {
-    format = QStringLiteral("HH:mm:ss");
-  } else if (span > 20 * kHourMs) {
-    format = step >= kDayMs ? QStringLiteral("yyyy-MM-dd") : QStringLiteral("MM-dd HH:mm");
-  }
+  const TimeTicks ticks(FromMs(), ToMs(), PixelColumns());
   for (const QString& label : timeAxis_->categoriesLabels()) timeAxis_->remove(label);
-  // Ticks on round local times: the step is counted from local midnight.
-  const QDateTime start = QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(fromMs_));
-  const double offset = start.offsetFromUtc() * kSecondMs;
-  double tick = std::ceil((fromMs_ + offset) / step) * step - offset;
-  timeAxis_->setStartValue(fromMs_);
-  for (; tick <= toMs_; tick += step) {
-    if (tick <= fromMs_) continue;
-    timeAxis_->append(QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(tick)).toString(format),
-                      tick);
-  }
-  timeAxis_->setRange(fromMs_, toMs_);
-  const QString firstDay = start.toString(QStringLiteral("yyyy-MM-dd"));
-  const QString lastDay = QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(toMs_))
-                              .toString(QStringLiteral("yyyy-MM-dd"));
-  timeAxis_->setTitleText(firstDay == lastDay ? firstDay
-                                              : firstDay + QStringLiteral(" – ") + lastDay);
+  timeAxis_->setStartValue(FromMs());
+  for (const TimeTicks::Tick& tick : ticks.Ticks()) timeAxis_->append(tick.label, tick.ms);
+  timeAxis_->setRange(FromMs(), ToMs());
+  timeAxis_->setTitleText(ticks.Title());
 }
 
 void LogChartView::UpdateValueAxis() {
   const qreal height = chart()->plotArea().height();
   const int maxTicks = std::max(2, static_cast<int>(height > 0 ? height : 300) / kValueLabelPixels);
-  double step = NiceStep((high_ - low_) / maxTicks);
-  if (!valuesFixed_) {
-    // Values are integers: whole ticks, and a range that ends on them.
-    step = std::max(step, 1.0);
-    low_ = std::floor(low_ / step) * step;
-    high_ = std::ceil(high_ / step) * step;
-  }
+  const double step = range_.ValueStep(maxTicks);
   // Never a wide range with a fine interval on the way, which would lay out countless ticks.
-  valueAxis_->setTickInterval(std::max(high_ - low_, valueAxis_->max() - valueAxis_->min()));
-  valueAxis_->setRange(low_, high_);
+  valueAxis_->setTickInterval(std::max(High() - Low(), valueAxis_->max() - valueAxis_->min()));
+  valueAxis_->setRange(Low(), High());
   valueAxis_->setTickInterval(step);
   valueAxis_->setLabelFormat(step >= 1
                                  ? QStringLiteral("%.0f")
@@ -389,14 +221,14 @@ QRectF LogChartView::PlotRect() const {
 
 double LogChartView::TimeAt(double x) const {
   const QRectF plot = PlotRect();
-  if (plot.width() <= 0) return fromMs_;
-  return fromMs_ + (x - plot.left()) / plot.width() * (toMs_ - fromMs_);
+  if (plot.width() <= 0) return FromMs();
+  return FromMs() + (x - plot.left()) / plot.width() * (ToMs() - FromMs());
 }
 
 double LogChartView::ValueAt(double y) const {
   const QRectF plot = PlotRect();
-  if (plot.height() <= 0) return low_;
-  return high_ - (y - plot.top()) / plot.height() * (high_ - low_);
+  if (plot.height() <= 0) return Low();
+  return High() - (y - plot.top()) / plot.height() * (High() - Low());
 }
 
 void LogChartView::UpdateCrosshair(const QPoint& position) {
@@ -417,7 +249,7 @@ void LogChartView::UpdateCrosshair(const QPoint& position) {
       time = static_cast<double>(best);
     }
     const double value = ValueAt(position.y());
-    const int decimals = high_ - low_ < 20 ? 1 : 0;
+    const int decimals = High() - Low() < 20 ? 1 : 0;
     text = tr("%1   value %2")
                .arg(QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(time))
                         .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
@@ -460,8 +292,8 @@ void LogChartView::mouseMoveEvent(QMouseEvent* event) {
     const QPoint delta = position - dragLast_;
     dragLast_ = position;
     if (plot.width() > 0 && plot.height() > 0) {
-      Pan(-delta.x() / plot.width() * (toMs_ - fromMs_),
-          delta.y() / plot.height() * (high_ - low_));
+      Pan(-delta.x() / plot.width() * (ToMs() - FromMs()),
+          delta.y() / plot.height() * (High() - Low()));
     }
   }
   UpdateCrosshair(position);
@@ -509,16 +341,16 @@ void LogChartView::wheelEvent(QWheelEvent* event) {
   const QPointF position = event->position();
   const bool inPlot = PlotRect().contains(position);
   if (event->modifiers() & Qt::ControlModifier) {
-    ZoomValues(factor, inPlot ? ValueAt(position.y()) : (low_ + high_) / 2);
+    ZoomValues(factor, inPlot ? ValueAt(position.y()) : (Low() + High()) / 2);
   } else {
-    ZoomTime(factor, inPlot ? TimeAt(position.x()) : (fromMs_ + toMs_) / 2);
+    ZoomTime(factor, inPlot ? TimeAt(position.x()) : (FromMs() + ToMs()) / 2);
   }
   event->accept();
 }
 
 void LogChartView::keyPressEvent(QKeyEvent* event) {
-  const double span = toMs_ - fromMs_;
-  const double range = high_ - low_;
+  const double span = ToMs() - FromMs();
+  const double range = High() - Low();
   switch (event->key()) {
     case Qt::Key_Plus:
     case Qt::Key_Equal:

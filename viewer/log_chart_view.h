@@ -8,16 +8,16 @@
 #include <QString>
 #include <QTimer>
 
+#include "viewer/visible_range.h"
+
 class LogColumns;
 class QCategoryAxis;
 class QLineSeries;
 class QRubberBand;
 class QValueAxis;
 
-// The chart of a log: one line series per shown device against the rows' time. It owns the
-// visible range: the whole log (growing with it) until the user zooms or pans; a zoomed range
-// that reaches the end of the log moves on with the end as rows arrive. The value axis scales
-// itself to what is visible unless a rectangle zoom or Ctrl+wheel fixed it.
+// The chart of a log: one line series per shown device against the rows' time, over the span
+// and values its VisibleRange holds (see there for zooming and following the end).
 //
 // Mouse: wheel zooms time about the cursor (Ctrl+wheel: values), a left drag zooms into its
 // rectangle, a middle or Shift+left drag pans, a double click resets. Keys: + and - zoom,
@@ -48,12 +48,12 @@ class LogChartView : public QChartView {
   void ZoomTo(double fromMs, double toMs, bool fixValues, double low, double high);
   void Pan(double deltaMs, double deltaValue);
 
-  bool Zoomed() const { return zoomed_; }
-  bool ValuesFixed() const { return valuesFixed_; }
-  double FromMs() const { return fromMs_; }
-  double ToMs() const { return toMs_; }
-  double Low() const { return low_; }
-  double High() const { return high_; }
+  bool Zoomed() const { return range_.Zoomed(); }
+  bool ValuesFixed() const { return range_.ValuesFixed(); }
+  double FromMs() const { return range_.FromMs(); }
+  double ToMs() const { return range_.ToMs(); }
+  double Low() const { return range_.Low(); }
+  double High() const { return range_.High(); }
   // Pixel columns of the plot: no series ever holds more points.
   int PixelColumns() const;
   QLineSeries* SeriesOf(int device) const { return series_.value(device); }
@@ -82,8 +82,6 @@ class LogChartView : public QChartView {
   void Redraw();
   void UpdateTimeAxis();
   void UpdateValueAxis();
-  bool DataRange(double* first, double* last) const;
-  void ClampTime();
   QRectF PlotRect() const;
   double TimeAt(double x) const;
   double ValueAt(double y) const;
@@ -98,13 +96,7 @@ class LogChartView : public QChartView {
   QValueAxis* valueAxis_ = nullptr;
   QRubberBand* rubberBand_ = nullptr;
 
-  bool zoomed_ = false;
-  bool valuesFixed_ = false;
-  double fromMs_ = 0;
-  double toMs_ = 0;
-  double low_ = 0;
-  double high_ = 1;
-  double lastDataMs_ = 0;
+  VisibleRange range_;
   int drawnColumns_ = 0;
 
   Drag drag_ = Drag::None;

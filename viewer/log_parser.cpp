@@ -4,13 +4,15 @@
 #include <algorithm>
 #include <cstring>
 
+#include "monitor/log_format.h"
 #include "viewer/log_columns.h"
 
 namespace {
 
-constexpr std::string_view kDateCaption = "YYYY-MM-DD";
-constexpr std::string_view kTimeCaption = "HH:MM:SS";
-constexpr size_t kDateLength = kDateCaption.size();
+constexpr size_t kDateLength = LogFormat::kDateLength;
+constexpr size_t kTimeLength = LogFormat::kTimeLength;
+constexpr size_t kStampLength = LogFormat::kStampLength;
+constexpr char kSeparator = LogFormat::kSeparator;
 // The columns are sized after this many rows, from their bytes and the expected total.
 constexpr size_t kRowsBeforeReserve = 64;
 
@@ -38,7 +40,7 @@ bool ParseValue(std::string_view text, int32_t* value) {
 }
 
 bool StartsHeader(std::string_view date, std::string_view time) {
-  return date == kDateCaption && time == kTimeCaption;
+  return date == LogFormat::kDateCaption && time == LogFormat::kTimeCaption;
 }
 
 bool StartsRow(std::string_view date, std::string_view time) {
@@ -142,7 +144,7 @@ void LogParser::TakeLine(std::string_view line) {
   fields_.clear();
   size_t at = 0;
   while (true) {
-    const size_t comma = line.find(',', at);
+    const size_t comma = line.find(kSeparator, at);
     if (comma == std::string_view::npos) {
       fields_.push_back(line.substr(at));
       break;
@@ -169,10 +171,9 @@ void LogParser::TakeLine(std::string_view line) {
 bool LogParser::TakePlainRow(std::string_view line) {
   // Nearly every line is a stamp and values, nothing else: read straight from the bytes. A
   // line with anything more is left to the general reading.
-  constexpr size_t kStampLength = 19;
-  if (line.size() < kStampLength || line[10] != ',' ||
-      (line.size() > kStampLength && line[kStampLength] != ',') ||
-      !StartsRow(line.substr(0, 10), line.substr(11, 8))) {
+  if (line.size() < kStampLength || line[kDateLength] != kSeparator ||
+      (line.size() > kStampLength && line[kStampLength] != kSeparator) ||
+      !StartsRow(line.substr(0, kDateLength), line.substr(kDateLength + 1, kTimeLength))) {
     return false;
   }
   plain_.clear();
@@ -188,7 +189,7 @@ bool LogParser::TakePlainRow(std::string_view line) {
       magnitude = magnitude * 10 + (*at - '0');
       if (++at - digits > 10) return false;
     }
-    if (at < end && *at != ',') return false;
+    if (at < end && *at != kSeparator) return false;
     if (at == digits) {
       if (negative) return false;
       plain_.push_back(LogColumns::kMissing);
@@ -199,7 +200,10 @@ bool LogParser::TakePlainRow(std::string_view line) {
     plain_.push_back(static_cast<int32_t>(value));
   }
   int64_t timeMs = 0;
-  if (!stamp_.ToMs(line.substr(0, 10), line.substr(11, 8), &timeMs)) return false;
+  if (!stamp_.ToMs(line.substr(0, kDateLength), line.substr(kDateLength + 1, kTimeLength),
+                   &timeMs)) {
+    return false;
+  }
   AppendValues(timeMs, plain_);
   return true;
 }
