@@ -6,12 +6,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-#include <chrono>
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -22,165 +19,15 @@
 
 #include "app/monitor_settings.h"
 #include "base/handler_guard.h"
-#include "monitor/clock.h"
 #include "monitor/read_cycle.h"
-#include "net/udp_endpoint.h"
 #include "tests/app/unprivileged_scope.h"
 #include "tests/test_support.h"
+#include "tests/ui/main_window_fixture.h"
 #include "tools/sim/controller_simulator.h"
 #include "ui/main_window.h"
 
+namespace main_window_fixture {
 namespace {
-
-using namespace std::chrono_literals;
-
-// Generous: the sanitizer build is slow, and a bound only matters when something is wrong.
-constexpr int kBoundMs = 5000;
-
-class FixedClock final : public Clock {
- public:
-  LocalDateTime Now() const override { return {2004, 1, 10, 9, 5, 7}; }
-};
-
-constexpr const char* kLogName = "2004-01-10 09-05-07.csv";
-constexpr const char* kStamp = "2004-01-10,09:05:07";
-const std::string kCannotCreate = std::string("ファイル ") + kLogName + " を作成できません";
-
-std::string Command(const char* code, int32_t first, int count) {
-  return QString::asprintf("RDS %s%05d %d\r\n", code, first, count).toStdString();
-}
-
-std::string Header(const char* code, int32_t first, int32_t count) {
-  QString text = "YYYY-MM-DD,HH:MM:SS";
-  for (int32_t device = first; device < first + count; ++device) {
-    text += QString::asprintf(",%s%05d", code, device);
-  }
-  return (text + "\r\n").toStdString();
-}
-
-// "," + value for every device, as the simulator defines them.
-std::string Values(int kind, int32_t first, int32_t count, bool unsignedValues = false,
-                   const ValuePattern& pattern = {}) {
-  std::string text;
-  for (int32_t device = first; device < first + count; ++device) {
-    const uint16_t value = ControllerProtocol::ValueOf(pattern, kind, device, 0);
-    text += "," +
-            (unsignedValues ? std::to_string(value) : std::to_string(static_cast<int16_t>(value)));
-  }
-  return text;
-}
-
-std::string Row(int kind, int32_t first, int32_t count, bool unsignedValues = false) {
-  return kStamp + Values(kind, first, count, unsignedValues) + "\r\n";
-}
-
-// The main window against an in-process controller simulator on loopback, with the log and the
-// settings file in a temporary current directory.
-class MainWindowTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(workDir_.isValid());
-    previousDir_ = QDir::currentPath();
-    ASSERT_TRUE(QDir::setCurrent(workDir_.path()));
-    previousReporter_ = HandlerGuard::SetReporter(
-        [this](const std::string& message) { errors_.push_back(message); });
-    previousQuitOnClose_ = QApplication::quitOnLastWindowClosed();
-    QApplication::setQuitOnLastWindowClosed(false);
-    SimulatorOptions options;
-    options.port = 0;
-    sim_ = std::make_unique<ControllerSimulator>(options);
-    std::string error;
-    ASSERT_TRUE(sim_->Start(&error)) << error;
-    settings_ = {"127.0.0.1", sim_->Port(), 0, 1000, 0, 100, 20, 0};
-  }
-
-  void TearDown() override {
-    form_.reset();
-    if (sim_) sim_->Stop();
-    QDir::setCurrent(previousDir_);
-    HandlerGuard::SetReporter(previousReporter_);
-    QApplication::setQuitOnLastWindowClosed(previousQuitOnClose_);
-    if (!errorsExpected_) {
-      EXPECT_TRUE(errors_.empty()) << "error box: " << errors_.front();
-    }
-  }
-
-  QString IniPath() const { return workDir_.filePath(QStringLiteral("varnel.ini")); }
-
-  static std::string IniText(const MonitorSettings& s) {
-    return "[Setup]\nIPAddress=" + s.IPAddress + "\nPortNo=" + std::to_string(s.PortNo) +
-           "\nInterval=" + std::to_string(s.Interval) + "\nTimeOut=" + std::to_string(s.TimeOut) +
-           "\nDeviceName=" + std::to_string(s.DeviceName) +
-           "\nDeviceStart=" + std::to_string(s.DeviceStart) +
-           "\nDeviceNum=" + std::to_string(s.DeviceNum) +
-           "\nUnsigned=" + std::to_string(s.Unsigned) + "\n";
-  }
-
-  // Builds the window on settings_, writing the settings file first so that it never comes up
-  // with the default address, and clicks Run when asked.
-  void CreateForm(bool run = false) {
-    ASSERT_TRUE(settings_.IPAddress == "127.0.0.1" || settings_.IPAddress == "0.0.0.0");
-    QFile ini(IniPath());
-    const QByteArray text = QByteArray::fromStdString(IniText(settings_));
-    ASSERT_TRUE(ini.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-                ini.write(text) == text.size());
-    ini.close();
-    form_ =
-        std::make_unique<TForm1>(TForm1::Environment{{nullptr, &clock_}, IniPath().toStdString()});
-    ASSERT_EQ(form_->Settings(), settings_);
-    form_->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(form_.get()));
-    if (run) Click(form_->Button2);
-  }
-  // Eight registers, one request a cycle, and a short time-out.
-  void CreateSmallAndRun(Fault::Kind fault = Fault::Kind::kNone, int parameter = 0) {
-    settings_.DeviceNum = 8;
-    settings_.TimeOut = 100;
-    sim_->SetFault({fault, parameter});
-    CreateForm(true);
-  }
-
-  static void Click(QPushButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
-  std::string Status() const { return form_->Edit2->text().toStdString(); }
-  QString LogPath() const { return workDir_.filePath(QString::fromLatin1(kLogName)); }
-  std::string Log() const { return ReadFileText(LogPath().toStdString()); }
-  bool NoLog() const { return !QFile::exists(LogPath()); }
-
-  bool WaitForLogLines(int lines) {
-    return QTest::qWaitFor([&] { return QByteArray::fromStdString(Log()).count("\r\n") >= lines; },
-                           kBoundMs);
-  }
-  bool WaitForCommands(size_t n) {
-    return QTest::qWaitFor([&] { return sim_->CommandCount() >= n; }, kBoundMs);
-  }
-  bool WaitForStatus(const std::string& text) {
-    return QTest::qWaitFor([&] { return Status() == text; }, kBoundMs);
-  }
-  void ExpectCommandsAll(const std::string& command) {
-    for (const std::string& sent : sim_->ReceivedCommands()) EXPECT_EQ(sent, command);
-  }
-
-  // {Label1 shown, Run enabled, Stop enabled}.
-  void ExpectDisplay(bool label, bool run, bool stop) {
-    EXPECT_EQ(form_->Label1->isVisible(), label);
-    EXPECT_EQ(form_->Button2->isEnabled(), run);
-    EXPECT_EQ(form_->Button3->isEnabled(), stop);
-  }
-  void ExpectStartDisplay() { ExpectDisplay(false, true, true); }
-  void ExpectRunningDisplay() { ExpectDisplay(true, false, true); }
-  void ExpectStoppedDisplay() { ExpectDisplay(false, true, false); }
-
-  QTemporaryDir workDir_;
-  QString previousDir_;
-  HandlerGuard::Reporter previousReporter_;
-  bool previousQuitOnClose_ = true;
-  std::vector<std::string> errors_;
-  bool errorsExpected_ = false;
-  FixedClock clock_;
-  MonitorSettings settings_;
-  std::unique_ptr<ControllerSimulator> sim_;
-  std::unique_ptr<TForm1> form_;
-};
 
 // --- Window and displays ---
 
@@ -228,23 +75,23 @@ TEST_F(MainWindowTest, WindowControlsTabOrderAndStartDisplayTest) {
 
 TEST_F(MainWindowTest, DatagramWhileIdleIsDroppedAndStopClearsTheStatusTest) {
   CreateForm();
-  ASSERT_TRUE(
-      sim_->SendUnsolicited("127.0.0.1", form_->UDPEndpoint1().BoundPort(), "00001 00002\r\n"));
-  ASSERT_TRUE(WaitForStatus("Unexpected-UDP-DataReceived 13Bytes. Abandond."));
+  api_.Deliver("00001 00002\r\n", "127.0.0.1", static_cast<uint16_t>(settings_.PortNo));
+  Settle();
+  EXPECT_EQ(Status(), "Unexpected-UDP-DataReceived 13Bytes. Abandond.");
   ExpectStartDisplay();
   Click(form_->Button3);
   EXPECT_EQ(Status(), "");
   ExpectStoppedDisplay();
   EXPECT_FALSE(form_->Timer1.Enabled());
-  QTest::qWait(200);
-  EXPECT_EQ(sim_->CommandCount(), 0u);
+  EXPECT_FALSE(form_->Timer2.Enabled());
+  ElapseAll();
+  EXPECT_EQ(api_.Requests(), Texts{});
   EXPECT_TRUE(NoLog());
 }
 
 TEST_F(MainWindowTest, RunSendsFirstRequestBeforeShowingRunningTest) {
-  sim_->SetFault({Fault::Kind::kSilent, 0});
   CreateForm();
-  // Whether the first request was on the wire when the label appeared; unset if it never did.
+  // Whether the first request was sent when the label appeared; unset if it never did.
   std::optional<bool> sentWhenShown;
   struct ShowWatcher : QObject {
     std::function<void()> onShow;
@@ -253,7 +100,7 @@ TEST_F(MainWindowTest, RunSendsFirstRequestBeforeShowingRunningTest) {
       return false;
     }
   } watcher;
-  watcher.onShow = [&] { sentWhenShown = sim_->WaitForCommands(1, 2s); };
+  watcher.onShow = [&] { sentWhenShown = api_.Requests() == Texts{Command("DM", 100, 8)}; };
   form_->Label1->installEventFilter(&watcher);
   Click(form_->Button2);
   form_->Label1->removeEventFilter(&watcher);
@@ -267,20 +114,21 @@ TEST_F(MainWindowTest, RunSendsFirstRequestBeforeShowingRunningTest) {
 
 TEST_F(MainWindowTest, TwentyRegistersAreReadAsEightEightFourOneRowPerCycleTest) {
   settings_.Interval = 1;
+  api_.AnswerEach(Fault::Kind::kNone);
   CreateForm(true);
-  ASSERT_TRUE(WaitForLogLines(3)) << Log();
-  // A third cycle may be under way; only whole cycles are compared.
-  const std::vector<std::string> commands = sim_->ReceivedCommands();
-  ASSERT_GE(commands.size(), 6u);
-  for (size_t at = 0; at < 6; at += 3) {
-    EXPECT_EQ(commands[at], Command("DM", 100, 8));
-    EXPECT_EQ(commands[at + 1], Command("DM", 108, 8));
-    EXPECT_EQ(commands[at + 2], Command("DM", 116, 4));
-  }
-  const std::string expected = Header("DM", 100, 20) + Row(0, 100, 20) + Row(0, 100, 20);
-  EXPECT_EQ(Log().substr(0, expected.size()), expected);
+  Settle();
+  EXPECT_EQ(form_->Timer1.Interval(), 1000);
+  ASSERT_TRUE(Elapse(form_->Timer1));
+  Settle();
+  const std::string cycle[] = {Command("DM", 100, 8), Command("DM", 108, 8), Command("DM", 116, 4)};
+  Texts twice(std::begin(cycle), std::end(cycle));
+  twice.insert(twice.end(), std::begin(cycle), std::end(cycle));
+  EXPECT_EQ(api_.Requests(), twice);
+  EXPECT_EQ(Log(), Header("DM", 100, 20) + Row(0, 100, 20) + Row(0, 100, 20));
   EXPECT_EQ(Status(), "");
   ExpectRunningDisplay();
+  EXPECT_TRUE(form_->Timer1.Enabled());
+  EXPECT_FALSE(form_->Timer2.Enabled());
 }
 
 // With Interval 0 each run is one cycle.
@@ -295,19 +143,20 @@ TEST_F(MainWindowTest, RowsFollowKindAndSignSettingsTest) {
                         {0, 100, 8, 1, "DM", ",33080"},
                         {1, 7, 3, 0, "TM", ",-31744"},      // TM8 is 33792
                         {0, 100, 20, 0, "DM", ",-16060"}};  // DM108 is 49476
+  api_.AnswerEach(Fault::Kind::kNone);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.code + std::to_string(c.unsignedValues));
     settings_.DeviceName = c.kind;
     settings_.DeviceStart = c.first;
     settings_.DeviceNum = c.count;
     settings_.Unsigned = c.unsignedValues;
-    const size_t before = sim_->CommandCount();
+    const size_t before = api_.Sent().size();
     CreateForm(true);
-    ASSERT_TRUE(WaitForLogLines(2)) << Log();
-    QTest::qWait(1200);
-    ASSERT_EQ(sim_->CommandCount(), before + (c.count + 7) / 8);
+    Settle();
+    ElapseAll();
+    ASSERT_EQ(api_.Sent().size(), before + (c.count + 7) / 8);
     const int32_t last = (c.count - 1) % 8 + 1;
-    EXPECT_EQ(sim_->ReceivedCommands().back(), Command(c.code, c.first + c.count - last, last));
+    EXPECT_EQ(api_.Requests().back(), Command(c.code, c.first + c.count - last, last));
     const std::string expected =
         Header(c.code, c.first, c.count) + Row(c.kind, c.first, c.count, c.unsignedValues);
     EXPECT_EQ(Log(), expected);
@@ -319,41 +168,46 @@ TEST_F(MainWindowTest, RowsFollowKindAndSignSettingsTest) {
 
 TEST_F(MainWindowTest, LateReplyIsTakenForRequestInFlightTest) {
   const ValuePattern counter{ValuePattern::Kind::kCounter, 0};
-  sim_->SetPattern(counter);
-  CreateSmallAndRun(Fault::Kind::kDelay, 300);
-  ASSERT_TRUE(WaitForLogLines(2)) << Log();
-  ASSERT_TRUE(QTest::qWaitFor(
-      [&] {
-        return sim_->CommandCount() >= 2 && sim_->RepliesSent() == sim_->CommandCount() &&
-               Status() == "Unexpected-UDP-DataReceived 49Bytes. Abandond.";
-      },
-      kBoundMs))
-      << Status();
+  api_.SetPattern(counter);
+  CreateSmallAndRun(Fault::Kind::kSilent);
+  // Two time-outs pass before the first answer arrives.
+  for (int resend = 0; resend < 2; ++resend) {
+    ASSERT_TRUE(Elapse(form_->Timer2));
+    EXPECT_EQ(Status(), "UDP-Unresponced. Retrying.");
+  }
+  for (size_t request = 0; request < 3; ++request) api_.Answer(request);
+  Settle();
+  EXPECT_EQ(Status(), "Unexpected-UDP-DataReceived 49Bytes. Abandond.");
   // The answer to the first command (counter 0) filled the row; the later ones were dropped.
   EXPECT_EQ(Log(), Header("DM", 100, 8) + kStamp + Values(0, 100, 8, false, counter) + "\r\n");
-  ExpectCommandsAll(Command("DM", 100, 8));
+  EXPECT_EQ(api_.Requests(), Texts(3, Command("DM", 100, 8)));
 }
 
 // --- Faults ---
 
 TEST_F(MainWindowTest, UnansweredRequestIsSentAgainAndAgainTest) {
   // An answer from another address is no answer.
-  ASSERT_NE(sim_->AltPort(), 0) << "127.0.0.2 could not be bound";
   const std::pair<Fault::Kind, const char*> cases[] = {
       {Fault::Kind::kSilent, "UDP-Unresponced. Retrying."},
       {Fault::Kind::kAltAddress, "Unexpected-UDP-DataReceived 49Bytes. Abandond."}};
   for (const auto& [fault, status] : cases) {
     SCOPED_TRACE(status);
+    const size_t before = api_.Sent().size();
     CreateSmallAndRun(fault);
-    ASSERT_TRUE(WaitForCommands(sim_->CommandCount() + 4));
-    ASSERT_TRUE(WaitForStatus(status));
-    ExpectCommandsAll(Command("DM", 100, 8));
+    for (int resend = 0; resend < 4; ++resend) {
+      Settle();
+      EXPECT_EQ(form_->Timer2.Interval(), 100);
+      ASSERT_TRUE(Elapse(form_->Timer2));
+    }
+    Settle();
+    EXPECT_EQ(Status(), status);
+    EXPECT_EQ(api_.Requests(), Texts(before + 5, Command("DM", 100, 8)));
     EXPECT_TRUE(form_->Cycle().State().AwaitingReply);
+    EXPECT_TRUE(form_->Timer2.Enabled());
     EXPECT_TRUE(NoLog());
     ExpectRunningDisplay();
     form_.reset();
   }
-  EXPECT_GE(sim_->RepliesSent(), 1u);
 }
 
 TEST_F(MainWindowTest, ErrorOrShortAnswerStallsWithoutRetryTest) {
@@ -367,13 +221,16 @@ TEST_F(MainWindowTest, ErrorOrShortAnswerStallsWithoutRetryTest) {
   for (const auto& [kind, fault, request, status] : cases) {
     SCOPED_TRACE(status);
     settings_.DeviceName = kind;
-    const size_t before = sim_->CommandCount();
+    const size_t before = api_.Sent().size();
     CreateSmallAndRun(fault);
-    ASSERT_TRUE(WaitForStatus(status));
+    Settle();
+    EXPECT_EQ(Status(), status);
     // Neither the time-out nor the repeat timer may ask again while the cycle stalls.
-    QTest::qWait(1300);
-    EXPECT_EQ(sim_->CommandCount(), before + 1);
-    EXPECT_EQ(sim_->ReceivedCommands().back(), request);
+    EXPECT_TRUE(form_->Timer1.Enabled());
+    ElapseAll();
+    ElapseAll();
+    EXPECT_EQ(api_.Sent().size(), before + 1);
+    EXPECT_EQ(api_.Requests().back(), request);
     EXPECT_EQ(Status(), status);
     EXPECT_TRUE(NoLog());
     form_.reset();
@@ -382,22 +239,28 @@ TEST_F(MainWindowTest, ErrorOrShortAnswerStallsWithoutRetryTest) {
 
 TEST_F(MainWindowTest, EveryRunStartsHeaderOnItsOwnLineTest) {
   settings_.TimeOut = 2000;
+  api_.AnswerEach(Fault::Kind::kNone);
   CreateForm(true);
-  ASSERT_TRUE(WaitForLogLines(2)) << Log();
+  Settle();
   const std::string run = Header("DM", 100, 20) + Row(0, 100, 20);
+  ASSERT_EQ(Log(), run);
   Click(form_->Button3);
-  // The first answer comes late enough to turn the next ones bad before it is taken.
-  sim_->SetDelay(300ms);
+  // The second run's first answer is good, the next one bad: the row stays unfinished.
+  api_.AnswerEach(Fault::Kind::kSilent);
   Click(form_->Button2);
-  ASSERT_TRUE(sim_->WaitForCommands(4, 2s));
-  sim_->SetFault({Fault::Kind::kBadLength, 0});
-  ASSERT_TRUE(WaitForStatus("Unexpected-UDP-NumberBytes 48Bytes. Abandond."));
+  api_.AnswerLast();
+  Settle();
+  api_.AnswerLast(Fault::Kind::kBadLength);
+  Settle();
+  EXPECT_EQ(Status(), "Unexpected-UDP-NumberBytes 48Bytes. Abandond.");
   const std::string unfinished = run + Header("DM", 100, 20) + kStamp + Values(0, 100, 8);
   ASSERT_EQ(Log(), unfinished);
-  sim_->SetFault({Fault::Kind::kNone, 0});
+  api_.AnswerEach(Fault::Kind::kNone);
+  // The stalled cycle keeps Stop waiting until its bound.
+  QueueBound();
   Click(form_->Button3);
   Click(form_->Button2);
-  ASSERT_TRUE(WaitForLogLines(6)) << Log();
+  Settle();
   EXPECT_EQ(Log(), unfinished + "\r\n" + run);
 }
 
@@ -409,33 +272,33 @@ TEST_F(MainWindowTest, NullAddressIsReportedAndDisplayStaysAtStartTest) {
   ExpectStartDisplay();
   EXPECT_FALSE(form_->Timer1.Enabled());
   EXPECT_FALSE(form_->Timer2.Enabled());
-  QTest::qWait(200);
-  EXPECT_EQ(sim_->CommandCount(), 0u);
+  ElapseAll();
+  EXPECT_EQ(api_.CountOf("sendto"), 0);
 }
 
 TEST_F(MainWindowTest, LogErrorInReplyFromMainLoopReachesErrorBoxTest) {
   errorsExpected_ = true;
-  // A directory under the log's name: the log can be neither opened nor created.
-  ASSERT_TRUE(QDir(workDir_.path()).mkdir(QString::fromLatin1(kLogName)));
+  BlockTheLog();
   CreateSmallAndRun();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return !errors_.empty(); }, kBoundMs));
+  Settle();
   EXPECT_EQ(errors_, std::vector<std::string>{kCannotCreate});
   // The program goes on with the cycle stalled: nothing more is asked.
-  QTest::qWait(300);
-  EXPECT_EQ(sim_->CommandCount(), 1u);
+  ElapseAll();
+  ElapseAll();
+  EXPECT_EQ(api_.Sent().size(), 1u);
   ExpectRunningDisplay();
 }
 
 // --- Stop and close ---
 
 TEST_F(MainWindowTest, StopWhileAnsweringReturnsWithRowCompleteTest) {
-  sim_->SetDelay(100ms);
+  api_.AnswerEach(Fault::Kind::kNone);
   CreateForm(true);
   EXPECT_EQ(Log(), "");
   Click(form_->Button3);
   // The click returns only once the cycle's row end is written.
   EXPECT_EQ(Log(), Header("DM", 100, 20) + Row(0, 100, 20));
-  EXPECT_EQ(sim_->CommandCount(), 3u);
+  EXPECT_EQ(api_.Sent().size(), 3u);
   EXPECT_EQ(Status(), "");
   ExpectStoppedDisplay();
   EXPECT_FALSE(form_->Timer1.Enabled());
@@ -443,8 +306,8 @@ TEST_F(MainWindowTest, StopWhileAnsweringReturnsWithRowCompleteTest) {
 
 TEST_F(MainWindowTest, LogErrorInsideStopWaitEndsStopAtErrorBoxTest) {
   errorsExpected_ = true;
-  sim_->SetDelay(100ms);
-  ASSERT_TRUE(QDir(workDir_.path()).mkdir(QString::fromLatin1(kLogName)));
+  BlockTheLog();
+  api_.AnswerEach(Fault::Kind::kNone);
   CreateForm(true);
   Click(form_->Button3);
   EXPECT_EQ(errors_, std::vector<std::string>{kCannotCreate});
@@ -464,6 +327,7 @@ TEST_F(MainWindowTest, StopWhileSilentWaitsForTheBoundAndResendsGoOnTest) {
     stillRunningAtBound = form_->Label1->isVisible() && !form_->Button2->isEnabled();
     bound();
   };
+  QueueBound();
   Click(form_->Button3);
   // The wait ended at its bound, not at a row end: the cycle is still busy.
   EXPECT_EQ(boundFired, 1);
@@ -472,8 +336,10 @@ TEST_F(MainWindowTest, StopWhileSilentWaitsForTheBoundAndResendsGoOnTest) {
   EXPECT_TRUE(form_->Cycle().State().CycleBusy);
   EXPECT_EQ(Status(), "");
   ExpectStoppedDisplay();
-  ASSERT_TRUE(WaitForCommands(sim_->CommandCount() + 2));
-  ASSERT_TRUE(WaitForStatus("UDP-Unresponced. Retrying."));
+  EXPECT_FALSE(form_->Timer1.Enabled());
+  for (int resend = 0; resend < 2; ++resend) ASSERT_TRUE(Elapse(form_->Timer2));
+  EXPECT_EQ(api_.Requests(), Texts(3, Command("DM", 100, 8)));
+  EXPECT_EQ(Status(), "UDP-Unresponced. Retrying.");
   // A resend after Stop arms the repeat timer again.
   EXPECT_TRUE(form_->Timer1.Enabled());
 }
@@ -482,8 +348,8 @@ TEST_F(MainWindowTest, StopWhileSilentWaitsForTheBoundAndResendsGoOnTest) {
 // wait) keeps the window open, as every failed handler does; a later close succeeds.
 TEST_F(MainWindowTest, FailedCloseHandlerKeepsTheWindowOpenTest) {
   errorsExpected_ = true;
-  sim_->SetDelay(100ms);
-  ASSERT_TRUE(QDir(workDir_.path()).mkdir(QString::fromLatin1(kLogName)));
+  BlockTheLog();
+  api_.AnswerEach(Fault::Kind::kNone);
   CreateForm(true);
   EXPECT_FALSE(form_->close());
   EXPECT_EQ(errors_, std::vector<std::string>{kCannotCreate});
@@ -491,6 +357,8 @@ TEST_F(MainWindowTest, FailedCloseHandlerKeepsTheWindowOpenTest) {
   ExpectRunningDisplay();
   // The settings were written before the wait.
   EXPECT_EQ(ReadFileText(IniPath().toStdString()), IniText(settings_));
+  // The failed reply left the cycle stalled: the second close waits for the bound.
+  QueueBound();
   EXPECT_TRUE(form_->close());
   EXPECT_FALSE(form_->isVisible());
 }
@@ -499,13 +367,14 @@ TEST_F(MainWindowTest, ExitWhileRunningWritesSettingsBeforeTheWaitTest) {
   CreateSmallAndRun(Fault::Kind::kSilent);
   const MonitorSettings changed{"127.0.0.1", settings_.PortNo, 4, 150, 1, 200, 30, 1};
   form_->Settings() = changed;
-  // Looked at from inside the wait, which lasts its full second against a silent controller.
+  // Looked at from inside the wait, which lasts until its bound against a silent controller.
   std::string iniDuringWait;
   bool stillOpenDuringWait = false;
-  QTimer::singleShot(300, form_.get(), [&] {
+  QTimer::singleShot(0, form_.get(), [&] {
     iniDuringWait = ReadFileText(IniPath().toStdString());
     stillOpenDuringWait = form_->isVisible();
   });
+  QueueBound();
   Click(form_->Button1);
   EXPECT_TRUE(stillOpenDuringWait);
   EXPECT_EQ(iniDuringWait, IniText(changed));
@@ -519,7 +388,7 @@ TEST_F(MainWindowTest, CloseWritesCurrentSettingsObjectTest) {
   form_->Settings() = expected;
   EXPECT_TRUE(form_->close());
   EXPECT_EQ(ReadFileText(IniPath().toStdString()), IniText(expected));
-  EXPECT_EQ(sim_->CommandCount(), 0u);
+  EXPECT_EQ(api_.CountOf("sendto"), 0);
 }
 
 // Installed where the user cannot write: the settings come from and go to the per-user file,
@@ -538,7 +407,7 @@ TEST_F(MainWindowTest, ReadOnlyInstallKeepsSettingsInThePerUserFileTest) {
   for (const MonitorSettings* expected :
        std::initializer_list<const MonitorSettings*>{&settings_, &changed}) {
     form_ = std::make_unique<TForm1>(
-        TForm1::Environment{{nullptr, &clock_}, ini.string(), user.string()});
+        TForm1::Environment{{&api_, &clock_}, ini.string(), user.string()});
     EXPECT_EQ(form_->Settings(), *expected);
     form_->Settings() = changed;
     EXPECT_TRUE(form_->close());
@@ -546,7 +415,57 @@ TEST_F(MainWindowTest, ReadOnlyInstallKeepsSettingsInThePerUserFileTest) {
     form_.reset();
   }
   EXPECT_EQ(ReadFileText(ini), IniText(settings_));
-  EXPECT_EQ(sim_->CommandCount(), 0u);
+  EXPECT_EQ(api_.CountOf("sendto"), 0);
+}
+
+// --- End to end ---
+
+// Generous: the sanitizer build is slow, and a bound only matters when something is wrong.
+constexpr int kBoundMs = 5000;
+
+// The window over real sockets against an in-process controller simulator on loopback.
+class MainWindowEndToEndTest : public MainWindowFixtureBase {
+ protected:
+  void SetUp() override {
+    MainWindowFixtureBase::SetUp();
+    SimulatorOptions options;
+    options.port = 0;
+    sim_ = std::make_unique<ControllerSimulator>(options);
+    std::string error;
+    ASSERT_TRUE(sim_->Start(&error)) << error;
+    settings_.PortNo = sim_->Port();
+  }
+  void TearDown() override {
+    MainWindowFixtureBase::TearDown();
+    if (sim_) sim_->Stop();
+  }
+
+  std::unique_ptr<ControllerSimulator> sim_;
+};
+
+TEST_F(MainWindowEndToEndTest, RunLogsRowsOfTwentyRegistersFromTheSimulatorUntilStopTest) {
+  settings_.Interval = 1;
+  CreateForm(nullptr, true);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return QByteArray::fromStdString(Log()).count("\r\n") >= 3; },
+                              kBoundMs))
+      << Log();
+  EXPECT_EQ(Status(), "");
+  ExpectRunningDisplay();
+  Click(form_->Button3);
+  EXPECT_EQ(Status(), "");
+  ExpectStoppedDisplay();
+  EXPECT_FALSE(form_->Timer1.Enabled());
+  // A third cycle may have been under way; only whole cycles are compared.
+  const std::vector<std::string> commands = sim_->ReceivedCommands();
+  ASSERT_GE(commands.size(), 6u);
+  for (size_t at = 0; at < 6; at += 3) {
+    EXPECT_EQ(commands[at], Command("DM", 100, 8));
+    EXPECT_EQ(commands[at + 1], Command("DM", 108, 8));
+    EXPECT_EQ(commands[at + 2], Command("DM", 116, 4));
+  }
+  const std::string expected = Header("DM", 100, 20) + Row(0, 100, 20) + Row(0, 100, 20);
+  EXPECT_EQ(Log().substr(0, expected.size()), expected);
 }
 
 }  // namespace
+}  // namespace main_window_fixture
