@@ -45,6 +45,15 @@ long PeakRssKib() {
   return 0;
 }
 
+void ResidentKib(long* rssKib, long* peakKib) {
+  std::ifstream in("/proc/self/status");
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind("VmRSS:", 0) == 0) *rssKib = std::atol(line.c_str() + 6);
+    if (line.rfind("VmHWM:", 0) == 0) *peakKib = std::atol(line.c_str() + 6);
+  }
+}
+
 std::string MachineText() {
   std::string model = "unknown";
   std::ifstream in("/proc/cpuinfo");

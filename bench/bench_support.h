@@ -22,5 +22,7 @@ int64_t ThreadCpuNs();
 int64_t MonotonicNs();
 // The process's peak resident set (VmHWM), in KiB.
 long PeakRssKib();
+// The process's resident set now (VmRSS) and its peak so far (VmHWM), in KiB.
+void ResidentKib(long* rssKib, long* peakKib);
 // "2 cpus, AMD EPYC"
 std::string MachineText();

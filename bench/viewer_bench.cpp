@@ -27,7 +27,9 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_child.h"
 #include "bench/bench_options.h"
+#include "bench/bench_support.h"
 #include "bench/plain_log_reader.h"
 #include "monitor/csv_log.h"
 #include "monitor/log_format.h"
@@ -51,16 +53,6 @@ struct Options {
   int runs = 5;
   int followSamples = 20;
 };
-
-// Resident set now and its peak so far, in KiB.
-void Memory(long* rssKib, long* peakKib) {
-  std::ifstream in("/proc/self/status");
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.rfind("VmRSS:", 0) == 0) *rssKib = std::atol(line.c_str() + 6);
-    if (line.rfind("VmHWM:", 0) == 0) *peakKib = std::atol(line.c_str() + 6);
-  }
-}
 
 // Rows as the monitor logs the simulator's counter pattern: devices DM00100.. read in 13
 // commands of up to 8, each command counting one, values signed.
@@ -96,7 +88,7 @@ int RunOpenChild(int argc, char** argv, bool viewer, const char* path) {
   QCoreApplication app(argc, argv);
   long rssBefore = 0;
   long peak = 0;
-  Memory(&rssBefore, &peak);
+  ResidentKib(&rssBefore, &peak);
   QElapsedTimer timer;
   size_t rows = 0;
   size_t devices = 0;
@@ -125,7 +117,7 @@ int RunOpenChild(int argc, char** argv, bool viewer, const char* path) {
   }
   const double ms = static_cast<double>(timer.nsecsElapsed()) / 1e6;
   long rss = 0;
-  Memory(&rss, &peak);
+  ResidentKib(&rss, &peak);
   std::printf("ms=%.3f rows=%zu devices=%zu peak_delta_kib=%ld store_kib=%zu\n", ms, rows, devices,
               peak - rssBefore, storeBytes / 1024);
   return 0;
@@ -156,7 +148,7 @@ int RunFollowChild(int argc, char** argv, const char* path, int samples) {
   const double openMs = static_cast<double>(timer.nsecsElapsed()) / 1e6;
   long rss = 0;
   long peak = 0;
-  Memory(&rss, &peak);
+  ResidentKib(&rss, &peak);
 
   std::vector<double> latencies;
   int next = kRows;
@@ -215,34 +207,6 @@ double Field(const QString& line, const char* key) {
   return pattern.match(line).captured(1).toDouble();
 }
 
-bool RunChild(const char* self, const QStringList& arguments, QString* line) {
-  QProcess child;
-  child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-  child.start(QString::fromLocal8Bit(self), arguments);
-  if (!child.waitForFinished(300'000) || child.exitStatus() != QProcess::NormalExit ||
-      child.exitCode() != 0) {
-    std::fprintf(stderr, "varnel-viewer-bench: child %s failed\n", qPrintable(arguments.join(' ')));
-    return false;
-  }
-  *line = QString::fromLocal8Bit(child.readAllStandardOutput()).trimmed();
-  return true;
-}
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const size_t n = values.size();
-  return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
-QString CpuModel() {
-  QFile file(QStringLiteral("/proc/cpuinfo"));
-  if (!file.open(QIODevice::ReadOnly)) return QStringLiteral("unknown");
-  const QRegularExpression model(QStringLiteral("^model name\\s*:\\s*(.+)$"),
-                                 QRegularExpression::MultilineOption);
-  const QString found = model.match(QString::fromLatin1(file.readAll())).captured(1);
-  return found.isEmpty() ? QStringLiteral("unknown") : found;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -289,7 +253,8 @@ int main(int argc, char** argv) {
   for (int run = 0; run < options.runs; ++run) {
     for (const char* kind : {"reader", "floor"}) {
       QString line;
-      if (!RunChild(argv[0], {QStringLiteral("--child"), QLatin1String(kind), log}, &line))
+      if (!RunChildForLine("varnel-viewer-bench", argv[0],
+                           {QStringLiteral("--child"), QLatin1String(kind), log}, 300'000, &line))
         return 1;
       const bool reader = std::strcmp(kind, "reader") == 0;
       (reader ? readerMs : floorMs).push_back(Field(line, "ms"));
@@ -302,21 +267,21 @@ int main(int argc, char** argv) {
   }
   // The follow child appends to the file: it runs last.
   QString followLine;
-  if (!RunChild(argv[0],
-                {QStringLiteral("--child"), QStringLiteral("follow"), log,
-                 QString::number(options.followSamples)},
-                &followLine)) {
+  if (!RunChildForLine("varnel-viewer-bench", argv[0],
+                       {QStringLiteral("--child"), QStringLiteral("follow"), log,
+                        QString::number(options.followSamples)},
+                       300'000, &followLine)) {
     return 1;
   }
 
-  const double reader = Median(readerMs);
-  const double floor = Median(floorMs);
-  const double readerPeak = Median(readerPeakMib);
-  const double floorPeak = Median(floorPeakMib);
+  const double reader = Summarize(readerMs).median;
+  const double floor = Summarize(floorMs).median;
+  const double readerPeak = Summarize(readerPeakMib).median;
+  const double floorPeak = Summarize(floorPeakMib).median;
   const double openRatio = reader / floor;
   const double memoryRatio = readerPeak / valuesMib;
   std::printf("varnel-viewer-bench\n");
-  std::printf("  machine: %ld cpus, %s\n", sysconf(_SC_NPROCESSORS_ONLN), qPrintable(CpuModel()));
+  std::printf("  machine: %s\n", MachineText().c_str());
   std::printf("  log: %d rows x %d devices, %.1f MiB; values as 32-bit integers %.1f MiB\n", kRows,
               kDevices, fileMib, valuesMib);
   std::printf("  rows read by the viewer: %.0f; median of %d interleaved runs each\n\n", rows,

@@ -26,7 +26,9 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_child.h"
 #include "bench/bench_options.h"
+#include "bench/bench_support.h"
 #include "bench/plain_log_reader.h"
 #include "monitor/csv_log.h"
 #include "monitor/log_format.h"
@@ -43,16 +45,6 @@ constexpr int kDayRows = 86'400;
 constexpr double kTargetOpenRatio = 2.0;
 constexpr double kTargetMemoryRatio = 1.2;
 const QDate kFirstDay(2004, 1, 10);
-
-// Resident set now and its peak so far, in KiB.
-void Memory(long* rssKib, long* peakKib) {
-  std::ifstream in("/proc/self/status");
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.rfind("VmRSS:", 0) == 0) *rssKib = std::atol(line.c_str() + 6);
-    if (line.rfind("VmHWM:", 0) == 0) *peakKib = std::atol(line.c_str() + 6);
-  }
-}
 
 // One day's log as the logger writes it with daily rotation: a header, then a row a second
 // of the simulator's counter pattern, values signed.
@@ -90,7 +82,7 @@ int RunOpenChild(int argc, char** argv, bool viewer, const QString& folder) {
   }
   long rssBefore = 0;
   long peak = 0;
-  Memory(&rssBefore, &peak);
+  ResidentKib(&rssBefore, &peak);
   QElapsedTimer timer;
   size_t rows = 0;
   size_t devices = 0;
@@ -125,7 +117,7 @@ int RunOpenChild(int argc, char** argv, bool viewer, const QString& folder) {
   }
   const double ms = static_cast<double>(timer.nsecsElapsed()) / 1e6;
   long rss = 0;
-  Memory(&rss, &peak);
+  ResidentKib(&rss, &peak);
   std::printf("ms=%.3f rows=%zu devices=%zu files=%d peak_delta_kib=%ld store_kib=%zu\n", ms, rows,
               devices, filesRead, peak - rssBefore, storeBytes / 1024);
   return 0;
@@ -135,35 +127,6 @@ int RunOpenChild(int argc, char** argv, bool viewer, const QString& folder) {
 double Field(const QString& line, const char* key) {
   const QRegularExpression pattern(QStringLiteral("(?:^| )%1=([-0-9.]+)").arg(QLatin1String(key)));
   return pattern.match(line).captured(1).toDouble();
-}
-
-bool RunChild(const char* self, const QStringList& arguments, QString* line) {
-  QProcess child;
-  child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-  child.start(QString::fromLocal8Bit(self), arguments);
-  if (!child.waitForFinished(600'000) || child.exitStatus() != QProcess::NormalExit ||
-      child.exitCode() != 0) {
-    std::fprintf(stderr, "varnel-viewer-week-bench: child %s failed\n",
-                 qPrintable(arguments.join(' ')));
-    return false;
-  }
-  *line = QString::fromLocal8Bit(child.readAllStandardOutput()).trimmed();
-  return true;
-}
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const size_t n = values.size();
-  return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
-QString CpuModel() {
-  QFile file(QStringLiteral("/proc/cpuinfo"));
-  if (!file.open(QIODevice::ReadOnly)) return QStringLiteral("unknown");
-  const QRegularExpression model(QStringLiteral("^model name\\s*:\\s*(.+)$"),
-                                 QRegularExpression::MultilineOption);
-  const QString found = model.match(QString::fromLatin1(file.readAll())).captured(1);
-  return found.isEmpty() ? QStringLiteral("unknown") : found;
 }
 
 }  // namespace
@@ -211,7 +174,9 @@ int main(int argc, char** argv) {
   for (int run = 0; run < runs; ++run) {
     for (const char* kind : {"viewer", "floor"}) {
       QString line;
-      if (!RunChild(argv[0], {QStringLiteral("--child"), QLatin1String(kind), dir.path()}, &line))
+      if (!RunChildForLine("varnel-viewer-week-bench", argv[0],
+                           {QStringLiteral("--child"), QLatin1String(kind), dir.path()}, 600'000,
+                           &line))
         return 1;
       const bool viewer = std::strcmp(kind, "viewer") == 0;
       (viewer ? viewerMs : floorMs).push_back(Field(line, "ms"));
@@ -224,15 +189,15 @@ int main(int argc, char** argv) {
     }
   }
 
-  const double viewer = Median(viewerMs);
-  const double floor = Median(floorMs);
-  const double viewerPeak = Median(viewerPeakMib);
-  const double floorPeak = Median(floorPeakMib);
+  const double viewer = Summarize(viewerMs).median;
+  const double floor = Summarize(floorMs).median;
+  const double viewerPeak = Summarize(viewerPeakMib).median;
+  const double floorPeak = Summarize(floorPeakMib).median;
   const double openRatio = viewer / floor;
   const double storeRatio = storeMib / valuesMib;
   const double peakRatio = viewerPeak / valuesMib;
   std::printf("varnel-viewer-week-bench\n");
-  std::printf("  machine: %ld cpus, %s\n", sysconf(_SC_NPROCESSORS_ONLN), qPrintable(CpuModel()));
+  std::printf("  machine: %s\n", MachineText().c_str());
   std::printf(
       "  logs: %d daily files, %d rows x %d devices, %.1f MiB; values as 32-bit integers "
       "%.1f MiB\n",
