@@ -3,9 +3,12 @@
 #include <QThread>
 #include <algorithm>
 #include <exception>
+#include <filesystem>
 #include <limits>
 
 #include "app/handler_guard.h"
+#include "logger/mqtt_config.h"
+#include "logger/row_publisher.h"
 #include "monitor/clock.h"
 #include "monitor/csv_log.h"
 #include "monitor/read_command.h"
@@ -17,6 +20,8 @@ namespace {
 
 constexpr int kStopRetries = 20;
 constexpr unsigned long kStopRetryMs = 250;
+// The whole stop: a full disk's retries, then publishing what it can.
+constexpr int kStopBudgetMs = kStopRetries * static_cast<int>(kStopRetryMs);
 
 std::string DeviceName(const MonitorSettings& s, int64_t device) {
   return std::string(DeviceCode(s.DeviceName)) + FormatDeviceNumber(device);
@@ -80,7 +85,34 @@ UnattendedLogger::UnattendedLogger(const LoggerOptions& options, const MonitorSe
   setup.DeviceNum = settings_.DeviceNum;
   setup.UnsignedValues = settings_.Unsigned == 1;
   setup.Lock = environment.Lock;
+  if (environment_.Publish != nullptr && !environment_.Publish->Host.empty()) {
+    setup.RowWritten = [this](const std::string& file, uint64_t end, uint64_t row) {
+      if (publisher_) publisher_->RowWritten(std::filesystem::path(file).filename(), end, row);
+    };
+  }
   writer_ = std::make_unique<RowWriter>(setup, clock_.Now(), journal_);
+  if (setup.RowWritten) {
+    RowPublisher::Setup publish;
+    publish.Config = *environment_.Publish;
+    publish.Folder = options_.OutputDir;
+    publish.FirstFile = std::filesystem::path(writer_->CurrentFile()).filename();
+    std::string header;
+    CsvLog::AppendHeaderText(header, settings_.DeviceName, settings_.DeviceStart,
+                             settings_.DeviceNum);
+    // "YYYY-MM-DD,HH:MM:SS,DM00100,...\r\n": the names after the two stamp columns.
+    header.erase(header.find_last_not_of("\r\n") + 1);
+    std::size_t start = header.find(',', header.find(',') + 1);
+    while (start != std::string::npos) {
+      const std::size_t next = header.find(',', start + 1);
+      publish.Devices.push_back(header.substr(start + 1, next - start - 1));
+      start = next;
+    }
+    publish.Kind = DeviceCode(settings_.DeviceName);
+    publish.Interval = oneRow_ ? 0 : settings_.Interval;
+    publish.Unsigned = settings_.Unsigned == 1;
+    publish.Version = "0.1";
+    publisher_ = std::make_unique<RowPublisher>(publish, journal_);
+  }
 
   endpoint_ = std::make_unique<TUDPEndpoint>(*environment_.Sockets);
   endpoint_->LoadStoredProperties();
@@ -148,6 +180,7 @@ void UnattendedLogger::Start() {
   // Set before the first send, so that a failed one is tried again at the right tick.
   timer1_.SetInterval(static_cast<int32_t>(
       std::min<int64_t>(int64_t{settings_.Interval} * 1000, std::numeric_limits<int32_t>::max())));
+  if (publisher_) publisher_->Start();
   cycle_->BeginMonitoring(nullptr);
 }
 
@@ -188,6 +221,7 @@ void UnattendedLogger::WriteBacklog() {
 void UnattendedLogger::Stop() {
   if (stopping_ || finished_) return;
   stopping_ = true;
+  stopping_since_.start();
   cycle_->SetPaused(true);
   try {
     cycle_->StopWait();
@@ -217,6 +251,10 @@ void UnattendedLogger::Finish(int status) {
   timer2_.SetEnabled(false);
   backlogTimer_.stop();
   cycle_->SetPaused(true);
+  if (publisher_) {
+    const int64_t spent = stopping_since_.isValid() ? stopping_since_.elapsed() : 0;
+    publisher_->Stop(static_cast<int>(std::max<int64_t>(0, kStopBudgetMs - spent)));
+  }
   journal_.Line(Summary());
   if (OnFinished) OnFinished(status);
 }
@@ -229,5 +267,9 @@ std::string UnattendedLogger::Summary() const {
          StatusJournal::Count(c.Requests, "request", "requests") + ", " +
          StatusJournal::Count(c.Resends, "resend", "resends") + ", " +
          StatusJournal::Count(c.Dropped, "datagram", "datagrams") + " dropped, " +
-         StatusJournal::Count(c.Failures + writer_->FailedWrites(), "error", "errors");
+         StatusJournal::Count(c.Failures + writer_->FailedWrites(), "error", "errors") +
+         (publisher_ ? ", " + StatusJournal::Count(publisher_->Published(), "row", "rows") +
+                           " published, " +
+                           StatusJournal::Count(publisher_->Unsent(), "row", "rows") + " unsent"
+                     : "");
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QTimer>
 #include <cstdio>
 #include <functional>
@@ -16,6 +17,8 @@
 class Clock;
 class FolderLock;
 class ReadCycle;
+class RowPublisher;
+struct MqttConfig;
 class SocketApi;
 class TUDPEndpoint;
 
@@ -29,7 +32,8 @@ class UnattendedLogger {
     SocketApi* Sockets = nullptr;      // null: POSIX sockets
     const Clock* LocalTime = nullptr;  // null: the system clock
     std::FILE* Journal = stderr;
-    FolderLock* Lock = nullptr;  // the output folder's, checked before each write
+    FolderLock* Lock = nullptr;           // the output folder's, checked before each write
+    const MqttConfig* Publish = nullptr;  // where rows are published; none: not published
   };
 
   UnattendedLogger(const LoggerOptions& options, const MonitorSettings& settings,
@@ -67,6 +71,8 @@ class UnattendedLogger {
   TTimer timer2_;
   TTimer timer3_;
   std::unique_ptr<ReadCycle> cycle_;
+  std::unique_ptr<RowPublisher> publisher_;
+  QElapsedTimer stopping_since_;  // the stop's budget is shared by the backlog and publishing
   // Retries a backlog while nothing else writes (polling paused at the bound).
   QTimer backlogTimer_;
   HandlerGuard::Reporter previousReporter_;
