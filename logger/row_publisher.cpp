@@ -99,8 +99,11 @@ void RowPublisher::Connected() {
   journal_.BrokerWorks();
   // Rows written while the broker was away become a backlog of their own, so that the next
   // live row goes out at once instead of behind them.
+  // A few rows go on as live: they hold nothing back.
   Stream& live = streams_.back();
-  if (live.Acked < written_ && streams_.size() < kMaxStretches) {
+  const bool long_lag = live.Acked.File != written_.File ||
+                        written_.Row - std::min(written_.Row, live.Acked.Row) > kLiveReserve;
+  if (live.Acked < written_ && long_lag && streams_.size() < kMaxStretches) {
     const LogPosition from = live.Acked;
     streams_.back() = MakeStream(from, written_);
     streams_.push_back(MakeStream(written_, std::nullopt));
