@@ -9,6 +9,7 @@
 #include "logger/folder_lock.h"
 #include "logger/logger_config.h"
 #include "logger/logger_options.h"
+#include "logger/mqtt_config.h"
 #include "logger/stop_signals.h"
 #include "logger/unattended_logger.h"
 
@@ -38,6 +39,8 @@ int main(int argc, char** argv) {
   if (!options) return Refuse(kExitBadSetup, error + " (see --help)");
   const auto settings = LoadLoggerConfig(options->ConfigPath, &error);
   if (!settings) return Refuse(kExitBadSetup, error);
+  const auto publish = MqttConfig::Load(options->ConfigPath, &error);
+  if (!publish) return Refuse(kExitBadSetup, error);
 
   std::error_code made;
   std::filesystem::create_directories(options->OutputDir, made);
@@ -59,6 +62,7 @@ int main(int argc, char** argv) {
 
   UnattendedLogger::Environment environment;
   environment.Lock = &lock;
+  environment.Publish = &*publish;
   UnattendedLogger logger(*options, *settings, environment);
   int status = 0;
   logger.OnFinished = [&status](int finished) {

@@ -50,6 +50,7 @@ void RowWriter::CheckLock() {
                     " was made anew; it is locked again and logging goes on there");
       headerDue_ = true;
       announced_ = false;
+      fileRows_ = 0;
       return;
     case FolderLock::Result::kBusy:
       throw Exception("the output folder " + setup_.Directory +
@@ -65,6 +66,19 @@ void RowWriter::StartFile(const LocalDateTime& moment) {
   fileDay_ = moment;
   headerDue_ = true;
   announced_ = false;
+  fileRows_ = 0;
+}
+
+void RowWriter::ReportRows(std::size_t rows, std::size_t batchBytes) {
+  std::error_code error;
+  const uintmax_t size = std::filesystem::file_size(file_, error);
+  if (error) return;
+  // The batch is the file's last bytes: each row's end follows from the sizes.
+  uint64_t end = size - batchBytes;
+  for (std::size_t i = 0; i < rows; ++i) {
+    end += queue_[i].text.size();
+    setup_.RowWritten(file_, end, ++fileRows_);
+  }
 }
 
 void RowWriter::Add(const LocalDateTime& stamp, std::span<const uint16_t> values) {
@@ -111,6 +125,7 @@ bool RowWriter::Flush() {
       journal_.Line("logging to " + file_);
     }
     headerDue_ = false;
+    if (setup_.RowWritten) ReportRows(rows, batch.size());
     for (std::size_t i = 0; i < rows; ++i) {
       queuedBytes_ -= queue_.front().text.size();
       queue_.pop_front();

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <span>
 #include <string>
 
@@ -31,6 +32,9 @@ class RowWriter {
     std::size_t BacklogLimit = kDefaultBacklogLimit;
     // The folder's lock, checked before each write; none in tests that need no lock.
     FolderLock* Lock = nullptr;
+    // Told of each row once it is in the file (and synced): the file, the byte offset just
+    // after the row and the row's number in the file (1: its first data row).
+    std::function<void(const std::string& file, uint64_t end, uint64_t row)> RowWritten;
   };
   // The first file is named after `start`, the moment the run began. The newest log already
   // in the folder loses the remains of a row that a killed run left unfinished.
@@ -55,6 +59,7 @@ class RowWriter {
   };
 
   void StartFile(const LocalDateTime& moment);
+  void ReportRows(std::size_t rows, std::size_t batchBytes);
   void CutUnfinishedRow(const std::string& file);
   // Whether this logger may write in the folder: the lock is still the folder's, or was taken
   // again after the folder was made anew. Throws what keeps it from writing.
@@ -73,4 +78,5 @@ class RowWriter {
   uint64_t writtenBeforeBacklog_ = 0;
   uint64_t written_ = 0;
   uint64_t failedWrites_ = 0;
+  uint64_t fileRows_ = 0;  // data rows of the current file written by this run
 };

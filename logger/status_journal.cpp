@@ -24,6 +24,7 @@ void StatusJournal::Occurred(Kind kind, const std::string& condition, const std:
   active_.push_back({condition, kind, 1, clock_.Elapsed(), true, {}, {}});
   Note(active_.back(), detail);
   Line(detail.empty() ? condition : condition + " (" + detail + ")");
+  if (OnChange) OnChange();
 }
 
 void StatusJournal::Note(Active& active, const std::string& detail) {
@@ -63,6 +64,7 @@ std::string StatusJournal::Count(uint64_t count, const char* noun, const char* p
 
 void StatusJournal::ClearWhere(Kind kind, bool onlyQuietSinceRow) {
   const auto now = clock_.Elapsed();
+  const std::size_t before = active_.size();
   std::erase_if(active_, [&](Active& a) {
     if (a.kind != kind) return false;
     if (onlyQuietSinceRow && a.sinceRow) {
@@ -74,11 +76,20 @@ void StatusJournal::ClearWhere(Kind kind, bool onlyQuietSinceRow) {
          (details.empty() ? "" : ": " + details) + ")");
     return true;
   });
+  if (active_.size() != before && OnChange) OnChange();
 }
 
 void StatusJournal::RowCompleted() { ClearWhere(Kind::kCycle, true); }
 
 void StatusJournal::StorageWorks() { ClearWhere(Kind::kStorage, false); }
+
+void StatusJournal::BrokerWorks() { ClearWhere(Kind::kBroker, false); }
+
+std::vector<std::string> StatusJournal::Conditions() const {
+  std::vector<std::string> texts;
+  for (const Active& a : active_) texts.push_back(a.text);
+  return texts;
+}
 
 std::string StatusJournal::Duration(Clock::Monotonic::duration elapsed) {
   const auto seconds =

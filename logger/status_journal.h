@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <unordered_set>
 #include <utility>
@@ -20,6 +21,7 @@ class StatusJournal {
     kCycle,    // time-outs, failed sends, datagrams not taken: at a row completed without it
                // since the row before, so that one that comes every cycle stays one condition
     kStorage,  // failed log writes: at the next write that works
+    kBroker,   // publishing: at the next connection the broker accepts
   };
 
   StatusJournal(std::FILE* out, const Clock& clock);
@@ -31,6 +33,11 @@ class StatusJournal {
   void Occurred(Kind kind, const std::string& condition, const std::string& detail = {});
   void RowCompleted();
   void StorageWorks();
+  void BrokerWorks();
+  // The conditions that hold now, as their lines name them.
+  std::vector<std::string> Conditions() const;
+  // Called after a condition starts or clears (the publisher tells the broker).
+  std::function<void()> OnChange;
 
   // "4 s", "3 min 20 s", "2 h 5 min", "1 d 3 h".
   static std::string Duration(Clock::Monotonic::duration elapsed);

@@ -3,9 +3,12 @@
 #include <QThread>
 #include <algorithm>
 #include <exception>
+#include <filesystem>
 #include <limits>
 
 #include "base/handler_guard.h"
+#include "logger/mqtt_config.h"
+#include "logger/row_publisher.h"
 #include "monitor/clock.h"
 #include "monitor/csv_log.h"
 #include "monitor/logger_conduct.h"
@@ -17,6 +20,8 @@ namespace {
 
 constexpr int kStopRetries = 20;
 constexpr unsigned long kStopRetryMs = 250;
+// The whole stop: a full disk's retries, then publishing what it can.
+constexpr int kStopBudgetMs = kStopRetries * static_cast<int>(kStopRetryMs);
 
 std::string DeviceName(const MonitorSettings& s, int64_t device) {
   return std::string(DeviceCode(s.DeviceName)) + FormatDeviceNumber(device);
@@ -75,7 +80,26 @@ UnattendedLogger::UnattendedLogger(const LoggerOptions& options, const MonitorSe
   setup.DeviceNum = settings_.DeviceNum;
   setup.UnsignedValues = settings_.Unsigned == 1;
   setup.Lock = environment.Lock;
+  if (environment_.Publish != nullptr && !environment_.Publish->Host.empty()) {
+    setup.RowWritten = [this](const std::string& file, uint64_t end, uint64_t row) {
+      if (publisher_) publisher_->RowWritten(std::filesystem::path(file).filename(), end, row);
+    };
+  }
   writer_ = std::make_unique<RowWriter>(setup, poller_.LocalTime().Now(), journal_);
+  if (setup.RowWritten) {
+    RowPublisher::Setup publish;
+    publish.Config = *environment_.Publish;
+    publish.Folder = options_.OutputDir;
+    publish.FirstFile = std::filesystem::path(writer_->CurrentFile()).filename();
+    for (int64_t i = 0; i < settings_.DeviceNum; ++i) {
+      publish.Devices.push_back(DeviceName(settings_, int64_t{settings_.DeviceStart} + i));
+    }
+    publish.Kind = DeviceCode(settings_.DeviceName);
+    publish.Interval = oneRow_ ? 0 : settings_.Interval;
+    publish.Unsigned = settings_.Unsigned == 1;
+    publish.Version = "0.1";
+    publisher_ = std::make_unique<RowPublisher>(publish, journal_);
+  }
 
   poller_.Endpoint().OnInvalidHost = [this](bool&) {
     journal_.Occurred(StatusJournal::Kind::kCycle,
@@ -122,6 +146,7 @@ void UnattendedLogger::Start() {
                 (options_.Durability == LoggerOptions::Sync::kRow ? ", each row synced" : ""));
   // Set before the first send, so that a failed one is tried again at the right tick.
   timer1_.SetInterval(ReadCycle::RepeatMilliseconds(settings_.Interval));
+  if (publisher_) publisher_->Start();
   poller_.Cycle().BeginMonitoring(nullptr);
 }
 
@@ -162,6 +187,7 @@ void UnattendedLogger::WriteBacklog() {
 void UnattendedLogger::Stop() {
   if (stopping_ || finished_) return;
   stopping_ = true;
+  stopping_since_.start();
   poller_.Cycle().SetPaused(true);
   try {
     poller_.Cycle().StopWait();
@@ -191,6 +217,10 @@ void UnattendedLogger::Finish(int status) {
   timer2_.SetEnabled(false);
   backlogTimer_.stop();
   poller_.Cycle().SetPaused(true);
+  if (publisher_) {
+    const int64_t spent = stopping_since_.isValid() ? stopping_since_.elapsed() : 0;
+    publisher_->Stop(static_cast<int>(std::max<int64_t>(0, kStopBudgetMs - spent)));
+  }
   journal_.Line(Summary());
   if (OnFinished) OnFinished(status);
 }
@@ -203,5 +233,9 @@ std::string UnattendedLogger::Summary() const {
          StatusJournal::Count(c.Requests, "request", "requests") + ", " +
          StatusJournal::Count(c.Resends, "resend", "resends") + ", " +
          StatusJournal::Count(c.Dropped, "datagram", "datagrams") + " dropped, " +
-         StatusJournal::Count(c.Failures + writer_->FailedWrites(), "error", "errors");
+         StatusJournal::Count(c.Failures + writer_->FailedWrites(), "error", "errors") +
+         (publisher_ ? ", " + StatusJournal::Count(publisher_->Published(), "row", "rows") +
+                           " published, " +
+                           StatusJournal::Count(publisher_->Unsent(), "row", "rows") + " unsent"
+                     : "");
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QTimer>
 #include <cstdio>
 #include <functional>
@@ -15,6 +16,8 @@
 #include "monitor/timer.h"
 
 class FolderLock;
+class RowPublisher;
+struct MqttConfig;
 
 // The headless logger: the read cycle in its unattended conduct over the real endpoint, its
 // rows to a RowWriter, its conditions to a StatusJournal. It polls from Start() until Stop()
@@ -25,7 +28,8 @@ class UnattendedLogger {
   struct Environment {
     Poller::Environment Poll;  // the socket layer and the clock
     std::FILE* Journal = stderr;
-    FolderLock* Lock = nullptr;  // the output folder's, checked before each write
+    FolderLock* Lock = nullptr;           // the output folder's, checked before each write
+    const MqttConfig* Publish = nullptr;  // where rows are published; none: not published
   };
 
   UnattendedLogger(const LoggerOptions& options, const MonitorSettings& settings,
@@ -60,6 +64,8 @@ class UnattendedLogger {
   Poller poller_;
   StatusJournal journal_;
   std::unique_ptr<RowWriter> writer_;
+  std::unique_ptr<RowPublisher> publisher_;
+  QElapsedTimer stopping_since_;  // the stop's budget is shared by the backlog and publishing
   // Retries a backlog while nothing else writes (polling paused at the bound).
   QTimer backlogTimer_;
   HandlerGuard::Reporter previousReporter_;

@@ -13,6 +13,7 @@ packages=(
   clang libclang-rt-14-dev
   dpkg-dev file fakeroot lintian desktop-file-utils man-db systemd
   iproute2 procps util-linux
+  libmosquitto-dev mosquitto mosquitto-clients influxdb openssl
 )
 
 missing=()
