@@ -1,11 +1,13 @@
 // The logger's config loading: arbitrary bytes as the config file. A config is either refused
-// with one line that says why, or accepted as exactly what the monitor's rules read, with an
+// with one line that says why, or accepted as exactly what the monitor's rules read (of the file
+// without a leading UTF-8 byte-order mark, which the logger alone skips), with an
 // address, a port, a time-out that resends, and devices the read command names exactly as the
 // header lists them.
 #include <cstddef>
 #include <cstdint>
 #include <fstream>
 #include <string>
+#include <string_view>
 
 #include "app/settings_store.h"
 #include "fuzz/harness_support.h"
@@ -26,7 +28,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   if (!error.empty()) Fail("accepted with an error: " + error);
-  if (!(*settings == SettingsStore::Load(path))) Fail("not what the monitor's rules read");
+  std::string_view text(reinterpret_cast<const char*>(data), size);
+  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+  static const std::string plain = (ScratchFolder("logger_config_fuzzer") / "plain.ini").string();
+  {
+    std::ofstream out(plain, std::ios::binary | std::ios::trunc);
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+  }
+  if (!(*settings == SettingsStore::Load(plain))) Fail("not what the monitor's rules read");
   const MonitorSettings& s = *settings;
   if (s.IPAddress.empty() || s.PortNo < 1 || s.PortNo > 65535 || s.Interval < 0 || s.TimeOut < 1 ||
       s.DeviceName > 1 || s.DeviceNum < 1 || s.DeviceStart < 0 ||
