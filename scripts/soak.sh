@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
 # Fault soak: runs varnel-logger against varnel-sim on 127.0.0.1 for SECONDS (default 60) while,
 # at random moments, the simulator's fault changes, the logger's file system fills and frees,
-# and the logger is killed (SIGKILL, sometimes SIGTERM) and started again. Then it checks every
-# line of every log and that no row the logger reported written is missing, prints the figures
-# and exits 1 on any bad line, lost row, wrong value, crash, hang or stall.
+# and the logger is killed (SIGKILL, sometimes SIGTERM) and started again. When mosquitto is
+# installed, the logger also publishes every row to a broker of the script's own on 127.0.0.1,
+# which is killed (SIGKILL, then started again) or stopped (SIGSTOP, later SIGCONT) at random,
+# and one persistent QoS 1 subscriber takes the rows for the whole soak. Then it checks every
+# line of every log, that no row the logger reported written is missing and that every row
+# reached the subscriber with its values, prints the figures and exits 1 on any bad line, lost
+# row, wrong value, row the subscriber never got, crash, hang or stall.
 #
 #   scripts/soak.sh [SECONDS]
 #
@@ -15,6 +19,9 @@
 #                     how the file system fills: a small tmpfs mounted for the run and filled
 #                     with a file, or the logger's file-size limit (RLIMIT_FSIZE) lowered
 #                     below its log's size; auto (default) takes tmpfs when it can be mounted
+#   SOAK_BROKER=auto|0
+#                     auto (default): publish to a broker of the script's own when mosquitto
+#                     and mosquitto_sub are installed; 0: no broker
 #   SOAK_KEEP=1       keep the work folder (logs, journals, run table) after a passing run too
 #
 # Rows lost are counted per logger run: the rows in the output folder are counted while no
@@ -45,6 +52,13 @@ seed=${SOAK_SEED:-$(od -An -N2 -tu2 /dev/urandom | tr -d ' ')}
 RANDOM=$seed
 storage=${SOAK_STORAGE:-auto}
 case $storage in auto | tmpfs | prlimit) ;; *) echo "soak: SOAK_STORAGE is auto, tmpfs or prlimit" >&2; exit 2 ;; esac
+broker=${SOAK_BROKER:-auto}
+case $broker in auto | 0) ;; *) echo "soak: SOAK_BROKER is auto or 0" >&2; exit 2 ;; esac
+if [ "$broker" = auto ] && command -v mosquitto >/dev/null && command -v mosquitto_sub >/dev/null; then
+  broker=1
+else
+  broker=0
+fi
 
 # ---------------------------------------------------------------------------------------------
 # Build and set up
@@ -56,6 +70,9 @@ mounted=0
 sim_pid=""
 logger_pid=""
 journal_pid=""
+broker_pid=""
+broker_state=none  # up, stopped or down
+subscriber_pid=""
 
 # Running, not ended (a child that ended stays a zombie until it is waited for).
 alive() {
@@ -79,11 +96,31 @@ stop_logger_now() {
   fi
 }
 
+stop_subscriber() {
+  [ -n "$subscriber_pid" ] || return 0
+  kill "$subscriber_pid" 2>/dev/null || true
+  wait "$subscriber_pid" 2>/dev/null || true
+  subscriber_pid=""
+}
+
+stop_broker() {
+  [ -n "$broker_pid" ] || return 0
+  kill -CONT "$broker_pid" 2>/dev/null || true
+  kill "$broker_pid" 2>/dev/null || true
+  for _ in $(seq 50); do alive "$broker_pid" || break; sleep 0.1; done
+  kill -KILL "$broker_pid" 2>/dev/null || true
+  wait "$broker_pid" 2>/dev/null || true
+  broker_pid=""
+  broker_state=down
+}
+
 cleanup() {
   local status=$?
   trap - EXIT INT TERM
   set +e
   stop_logger_now
+  stop_subscriber
+  stop_broker
   if [ -n "$sim_pid" ]; then
     { printf 'quit\n' >&"$sim_in"; } 2>/dev/null
     for _ in $(seq 50); do alive "$sim_pid" || break; sleep 0.1; done
@@ -163,7 +200,96 @@ sim_command() {
   [ "$answer" = "ok $1" ] || die "the simulator answered '$answer' to '$1'"
 }
 
-# The config points at the simulator before any logger polls.
+# ---------------------------------------------------------------------------------------------
+# The broker and its subscriber
+
+broker_kills=0
+broker_stops=0
+subscriber_starts=0
+
+# Starts the broker on $broker_port; false when it ended or did not listen within 10 s.
+start_broker() {
+  mosquitto -c "$work/broker/mosquitto.conf" >>"$work/broker.log" 2>&1 {sim_in}>&- {sim_out}<&- &
+  broker_pid=$!
+  for _ in $(seq 200); do
+    alive "$broker_pid" || break
+    if (exec 3<>"/dev/tcp/127.0.0.1/$broker_port") 2>/dev/null; then
+      broker_state=up
+      return 0
+    fi
+    sleep 0.05
+  done
+  wait "$broker_pid" 2>/dev/null || true
+  broker_pid=""
+  return 1
+}
+
+# The one subscriber of the soak: QoS 1 and a persistent session, so rows queue for it while
+# it is away; it connects again by itself after the broker's restarts.
+start_subscriber() {
+  subscriber_starts=$((subscriber_starts + 1))
+  mosquitto_sub -h 127.0.0.1 -p "$broker_port" -q 1 -c -i varnel-soak-subscriber \
+    -t varnel/soak/rows >>"$work/received.txt" 2>>"$work/subscriber.log" {sim_in}>&- {sim_out}<&- &
+  subscriber_pid=$!
+}
+
+# Broker faults: a stopped broker is continued; a running one is killed or stopped.
+broker_fault() {
+  if [ "$broker_state" = stopped ]; then
+    kill -CONT "$broker_pid"
+    broker_state=up
+  elif [ $((RANDOM % 2)) -eq 0 ]; then
+    broker_kills=$((broker_kills + 1))
+    kill -KILL "$broker_pid"
+    wait "$broker_pid" 2>/dev/null || true
+    broker_pid=""
+    broker_state=down  # started again after the next pause
+  else
+    broker_stops=$((broker_stops + 1))
+    kill -STOP "$broker_pid"
+    broker_state=stopped
+  fi
+}
+
+broker_up() {
+  if [ "$broker_state" = stopped ]; then
+    kill -CONT "$broker_pid"
+    broker_state=up
+  fi
+  if [ "$broker_state" = down ]; then
+    start_broker || die "the broker did not start again on 127.0.0.1:$broker_port (see $work/broker.log)"
+  fi
+  return 0
+}
+
+mqtt_section=""
+if [ "$broker" = 1 ]; then
+  mkdir -p "$work/broker"
+  : >"$work/received.txt"
+  # A free port: one that nothing answers on, and that the broker can then listen on.
+  for _ in $(seq 20); do
+    broker_port=$((20000 + $(od -An -N2 -tu2 /dev/urandom | tr -d ' ') % 40000))
+    (exec 3<>"/dev/tcp/127.0.0.1/$broker_port") 2>/dev/null && continue
+    # Saved after every change, so that a killed broker keeps what it acknowledged.
+    cat >"$work/broker/mosquitto.conf" <<EOF
+listener $broker_port 127.0.0.1
+allow_anonymous true
+persistence true
+persistence_location $work/broker/
+autosave_on_changes true
+autosave_interval 1
+max_queued_messages 0
+user $(id -un)
+EOF
+    start_broker && break
+  done
+  [ "$broker_state" = up ] || die "no broker could be started on 127.0.0.1 (see $work/broker.log)"
+  start_subscriber
+  sleep 1.5  # subscribed, and its session saved, before the first row
+  mqtt_section=$'\n[MQTT]\nHost=127.0.0.1\nPort='"$broker_port"$'\nTopic=varnel/soak\nKeepAlive=5'
+fi
+
+# The config points at the simulator (and the broker) before any logger polls.
 config=$work/soak.ini
 cat >"$config" <<EOF
 [Setup]
@@ -174,7 +300,7 @@ TimeOut=100
 DeviceName=0
 DeviceStart=$first_device
 DeviceNum=$devices
-Unsigned=0
+Unsigned=0$mqtt_section
 EOF
 
 # ---------------------------------------------------------------------------------------------
@@ -224,6 +350,7 @@ rows_before=0
 run_journal=""
 reported_total=0
 added_by_terms=0
+published_by_terms=0
 lost=0
 extra=0
 unwritten_at_exit=0
@@ -294,14 +421,15 @@ end_run() {
   if [ "$how" = TERM ]; then
     terms=$((terms + 1))
     local summary
-    summary=$(grep -E ' stopped: [0-9]+ rows? written, [0-9]+ requests?, [0-9]+ resends?, [0-9]+ datagrams? dropped, [0-9]+ errors?$' \
+    summary=$(grep -E ' stopped: [0-9]+ rows? written, [0-9]+ requests?, [0-9]+ resends?, [0-9]+ datagrams? dropped, [0-9]+ errors?(, [0-9]+ rows? published, [0-9]+ rows? unsent)?$' \
       "$run_journal" | tail -n 1 || true)
     if [ -z "$summary" ]; then
       problem "run $runs: no summary line after SIGTERM (status $status, journal $run_journal)"
     else
-      read -r reported requests resends dropped errors < <(sed -E \
-        's/.* stopped: ([0-9]+) rows? written, ([0-9]+) requests?, ([0-9]+) resends?, ([0-9]+) datagrams? dropped, ([0-9]+) errors?$/\1 \2 \3 \4 \5/' \
+      read -r reported requests resends dropped errors published < <(sed -E \
+        's/.* stopped: ([0-9]+) rows? written, ([0-9]+) requests?, ([0-9]+) resends?, ([0-9]+) datagrams? dropped, ([0-9]+) errors?(, ([0-9]+) rows? published.*)?$/\1 \2 \3 \4 \5 \7/' \
         <<<"$summary")
+      published_by_terms=$((published_by_terms + ${published:-0}))
       reported_total=$((reported_total + reported))
       added_by_terms=$((added_by_terms + added))
       logger_totals[requests]=$((logger_totals[requests] + requests))
@@ -332,6 +460,57 @@ end_run() {
     >>"$work/runs.tsv"
 }
 
+# What the subscriber received against the logs: prints "messages distinct rows missing wrong
+# strays" (messages received, distinct file and row pairs among them, rows in the logs, rows
+# never received, rows received with other values than logged, rows received that no log
+# holds) and notes the first of each kind in $work/subscriber-notes.txt.
+check_received() {
+  local files=("$logs"/*.csv)
+  [ -e "${files[0]}" ] || files=()
+  awk -v received="$work/received.txt" -v notes="$work/subscriber-notes.txt" '
+    function note(kind, text) { if (noted[kind]++ < 10) print kind ": " text >notes }
+    FILENAME == received {
+      if (!match($0, /"file":"[^"]*"/)) next
+      file = substr($0, RSTART + 8, RLENGTH - 9)
+      match($0, /"row":[0-9]+/); row = substr($0, RSTART + 6, RLENGTH - 6)
+      match($0, /"time":"[^"]*"/); stamp = substr($0, RSTART + 8, RLENGTH - 9)
+      line = substr(stamp, 1, 10) "," substr(stamp, 12, 8)
+      match($0, /"values":\{[^}]*\}/)
+      n = split(substr($0, RSTART + 10, RLENGTH - 11), values, ",")
+      for (i = 1; i <= n; i++) { sub(/^"[^"]*":/, "", values[i]); line = line "," values[i] }
+      messages++
+      key = file "\t" row
+      if (!(key in got)) { distinct++; got[key] = line }
+      else if (got[key] != line) { wrong++; note("copy differs", key ": " line) }
+      next
+    }
+    FNR == 1 { name = FILENAME; sub(/.*\//, "", name); row = 0 }
+    {
+      sub(/\r$/, "")
+      if ($0 ~ /^YYYY-MM-DD/) next
+      key = name "\t" (++row)
+      rows++
+      logged[key] = 1
+      if (!(key in got)) { missing++; note("not received", key) }
+      else if (got[key] != $0) { wrong++; note("other values", key ": " got[key] " logged " $0) }
+    }
+    END {
+      for (key in got) if (!(key in logged)) { strays++; note("in no log", key) }
+      printf "%d %d %d %d %d %d\n", messages, distinct, rows, missing, wrong, strays
+    }' "$work/received.txt" "${files[@]}"
+}
+
+# Waits up to $1 seconds for the subscriber to hold every row of the logs.
+wait_for_subscriber() {
+  for _ in $(seq "$(($1 * 2))"); do
+    : >"$work/subscriber-notes.txt"
+    read -r _ _ _ sub_missing _ _ < <(check_received)
+    [ "$sub_missing" -eq 0 ] && return 0
+    sleep 0.5
+  done
+  return 1
+}
+
 # ---------------------------------------------------------------------------------------------
 # The soak
 
@@ -358,17 +537,30 @@ pause() {
 
 step "soak: $duration s, seed $seed, DM$(printf %05d $first_device) x $devices, storage: $storage"
 echo "simulator on 127.0.0.1:$port; storage: $storage_text"
+if [ "$broker" = 1 ]; then
+  broker_text=", broker up"
+  echo "broker on 127.0.0.1:$broker_port; subscriber of varnel/soak/rows (QoS 1, persistent)"
+fi
 start_logger
 end_at=$((SECONDS + duration))
 while [ "$SECONDS" -lt "$end_at" ]; do
   pause
+  if [ "$broker_state" = down ]; then
+    broker_up
+  fi
+  if [ -n "$subscriber_pid" ] && ! alive "$subscriber_pid"; then
+    wait "$subscriber_pid" 2>/dev/null || true
+    start_subscriber
+  fi
   if ! alive "$logger_pid"; then
     end_run self
     start_logger
     continue
   fi
-  action=$((RANDOM % 10))
-  if [ "$action" -lt 6 ]; then
+  action=$((RANDOM % (broker == 1 ? 12 : 10)))
+  if [ "$action" -ge 10 ]; then
+    broker_fault
+  elif [ "$action" -lt 6 ]; then
     pick_fault
     sim_command "fault $fault"
     injected[${fault%%:*}]=$((injected[${fault%%:*}] + 1))
@@ -387,9 +579,10 @@ done
 
 # The end: a healthy controller and free storage must bring fresh rows soon, whatever came
 # before; then the last run ends by SIGTERM like any other.
-step "recovery: fault none, storage free"
+step "recovery: fault none, storage free${broker_text:-}"
 sim_command "fault none"
 [ "$full" = 1 ] && free_storage
+[ "$broker" = 1 ] && broker_up
 if ! alive "$logger_pid"; then
   end_run self
   start_logger
@@ -414,7 +607,24 @@ if [ -n "$recovered" ]; then
 else
   problem "no fresh row within 30 s of a healthy controller and free storage (journal $run_journal)"
 fi
+# The backlog of the broker's outages drains behind the live rows before the last stop; the
+# logger's reconnection waits up to 60 s.
+if [ "$broker" = 1 ]; then
+  delivered_start=$SECONDS
+  if wait_for_subscriber 90; then
+    echo "every row so far at the subscriber after $((SECONDS - delivered_start)) s"
+  fi
+fi
 end_run TERM
+if [ "$broker" = 1 ]; then
+  wait_for_subscriber 30 || true
+  stop_subscriber
+  stop_broker
+  read -r sub_messages sub_distinct sub_rows sub_missing sub_wrong sub_strays < <(check_received)
+  [ "$sub_missing" -eq 0 ] || problem "$sub_missing of $sub_rows rows never reached the subscriber (see $work/subscriber-notes.txt)"
+  [ "$sub_wrong" -eq 0 ] || problem "$sub_wrong rows reached the subscriber with other values than logged"
+  [ "$sub_strays" -eq 0 ] || problem "$sub_strays rows reached the subscriber that no log holds"
+fi
 printf 'counts\n' >&"$sim_in"
 read -r -t 10 -u "$sim_out" sim_counts || sim_counts="(no answer)"
 sim_command quit
@@ -477,6 +687,16 @@ wrong values:           $wrong_n
 bad lines:              $bad_n
 rows out of time order: $disorder_n
 EOF
+if [ "$broker" = 1 ]; then
+  cat <<EOF
+broker:                 mosquitto on 127.0.0.1:$broker_port; kills $broker_kills, stops $broker_stops; rows published by SIGTERM runs $published_by_terms
+subscriber:             $sub_messages messages, $sub_distinct distinct rows ($((sub_messages - sub_distinct)) duplicates), $subscriber_starts starts
+rows not at the subscriber: $sub_missing of $sub_rows
+rows with other values at the subscriber: $sub_wrong; rows in no log: $sub_strays
+EOF
+else
+  echo "broker:                 none (mosquitto and mosquitto_sub not installed, or SOAK_BROKER=0)"
+fi
 if [ ${#problems[@]} -gt 0 ]; then
   echo
   echo "soak: FAILED, ${#problems[@]} problems:"
