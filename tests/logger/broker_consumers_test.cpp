@@ -51,22 +51,8 @@ QByteArray Query(const QString& text) {
   return "/query?db=plant&q=" + QUrl::toPercentEncoding(text);
 }
 
-class BrokerConsumersTest : public ::testing::Test {
+class BrokerConsumersTest : public SimulatorFixture {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(dir_.isValid());
-    SimulatorOptions options;
-    options.port = 0;
-    options.pattern = {ValuePattern::Kind::kCounter, 0};
-    simulator_ = std::make_unique<ControllerSimulator>(options);
-    std::string error;
-    ASSERT_TRUE(simulator_->Start(&error)) << error;
-  }
-
-  std::string Path(const std::string& name) const {
-    return dir_.filePath(QString::fromStdString(name)).toStdString();
-  }
-
   // A logger of its own config (NAME.ini) and folder (NAME/) publishing to the broker.
   bool StartLogger(ChildProcess& logger, const std::string& name, uint16_t brokerPort,
                    const std::string& mqtt, int cycles) {
@@ -81,9 +67,6 @@ class BrokerConsumersTest : public ::testing::Test {
                                   QString::fromStdString(Path(name)), "--cycles",
                                   QString::number(cycles), "--sync", "none"});
   }
-
-  QTemporaryDir dir_;
-  std::unique_ptr<ControllerSimulator> simulator_;
 };
 
 // The site broker forwards varnel/# to the central one with QoS 1 and a persistent session;

@@ -23,21 +23,11 @@ using namespace broker_test;
 
 const QString kLogger = QStringLiteral(VARNEL_LOGGER_EXECUTABLE);
 
-class BrokerPublishingTest : public ::testing::Test {
+class BrokerPublishingTest : public SimulatorFixture {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(dir_.isValid());
-    SimulatorOptions options;
-    options.port = 0;
-    options.pattern = {ValuePattern::Kind::kCounter, 0};
-    simulator_ = std::make_unique<ControllerSimulator>(options);
-    std::string error;
-    ASSERT_TRUE(simulator_->Start(&error)) << error;
+    SimulatorFixture::SetUp();
     folder_ = dir_.filePath("logs").toStdString();
-  }
-
-  std::string Path(const std::string& name) const {
-    return dir_.filePath(name.c_str()).toStdString();
   }
 
   std::string Config(uint16_t brokerPort, const std::string& extra = {}) {
@@ -67,32 +57,8 @@ class BrokerPublishingTest : public ::testing::Test {
     return broker_test::ExpectEveryRowArrived(received, folder_);
   }
 
-  QTemporaryDir dir_;
   std::string folder_;
-  std::unique_ptr<ControllerSimulator> simulator_;
 };
-
-TEST_F(BrokerPublishingTest, SubscriberGetsTheCsvRowsValueForValueInOrder) {
-  Broker broker(Path("broker"), "allow_anonymous true\n");
-  ASSERT_TRUE(broker.Start());
-  ChildProcess subscriber;
-  ASSERT_TRUE(Subscribe(subscriber, broker.Port()));
-  ChildProcess logger;
-  ASSERT_TRUE(StartLogger(logger, Config(broker.Port()), {"--cycles", "5"}));
-  ASSERT_TRUE(logger.WaitForExit(kBoundMs));
-  EXPECT_EQ(logger.ExitCode(), 0);
-  EXPECT_NE(logger.Output().indexOf("5 rows published, 0 rows unsent"), -1)
-      << logger.Output().toStdString();
-  ASSERT_TRUE(WaitForRows(subscriber, 5)) << subscriber.Output().toStdString();
-  const std::vector<Received> received = ParseRows(subscriber.Output());
-  const std::vector<Received> csv = CsvRows();
-  ASSERT_EQ(received.size(), csv.size());
-  for (std::size_t i = 0; i < csv.size(); ++i) {
-    EXPECT_EQ(received[i].line, csv[i].line);
-    EXPECT_EQ(received[i].row, csv[i].row);
-    EXPECT_FALSE(received[i].replay);
-  }
-}
 
 TEST_F(BrokerPublishingTest, BrokerKilledForSeveralCyclesLosesNoRow) {
   Broker broker(Path("broker"), "allow_anonymous true\n");

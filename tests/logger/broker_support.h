@@ -12,6 +12,7 @@
 #include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QThread>
 #include <cstdlib>
 #include <filesystem>
@@ -26,6 +27,7 @@
 
 #include "tests/e2e/child_process.h"
 #include "tests/test_support.h"
+#include "tools/sim/controller_simulator.h"
 
 namespace broker_test {
 
@@ -216,5 +218,27 @@ inline int ExpectEveryRowArrived(const std::vector<Received>& received, const st
   EXPECT_EQ(sent.size(), csv.size());
   return duplicates;
 }
+
+// A temporary folder and a simulator answering the counter pattern on 127.0.0.1, for the
+// broker tests' fixtures.
+class SimulatorFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir_.isValid());
+    SimulatorOptions options;
+    options.port = 0;
+    options.pattern = {ValuePattern::Kind::kCounter, 0};
+    simulator_ = std::make_unique<ControllerSimulator>(options);
+    std::string error;
+    ASSERT_TRUE(simulator_->Start(&error)) << error;
+  }
+
+  std::string Path(const std::string& name) const {
+    return dir_.filePath(QString::fromStdString(name)).toStdString();
+  }
+
+  QTemporaryDir dir_;
+  std::unique_ptr<ControllerSimulator> simulator_;
+};
 
 }  // namespace broker_test

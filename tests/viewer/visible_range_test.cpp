@@ -74,20 +74,6 @@ TEST_F(VisibleRangeTest, PanKeepsTheSpanWithinTheLogAndMovesFixedValues) {
   EXPECT_FALSE(range_.ValuesFixed());
 }
 
-TEST_F(VisibleRangeTest, ZoomAtTheEndMovesOnWithNewRowsElsewhereStays) {
-  Open(3600);
-  range_.ZoomTo(kStartMs + 3'000'000.0, kStartMs + 3'599'000.0, false, 0, 0);
-  Fill(&log_, 60, 3600);
-  range_.Follow();
-  EXPECT_DOUBLE_EQ(range_.ToMs(), kStartMs + 3'659'000.0);
-  EXPECT_DOUBLE_EQ(range_.FromMs(), kStartMs + 3'060'000.0);
-
-  range_.ZoomTo(kStartMs + 1'000'000.0, kStartMs + 2'000'000.0, false, 0, 0);
-  Fill(&log_, 60, 3660);
-  range_.Follow();
-  EXPECT_DOUBLE_EQ(range_.FromMs(), kStartMs + 1'000'000.0);
-}
-
 struct FitCase {
   bool anyValues;
   int32_t lowest, highest;
