@@ -175,35 +175,6 @@ TEST(PackagedExampleConfig, PointsAtLoopbackNotTheDefaultController) {
   EXPECT_EQ(example.IPAddress, "127.0.0.1");
 }
 
-// The unit's directives, each with every value it is given, in order.
-std::map<std::string, std::vector<std::string>> UnitDirectives() {
-  std::map<std::string, std::vector<std::string>> directives;
-  std::istringstream lines(ReadFileText(kSourceDir + "/packaging/varnel-logger@.service.in"));
-  for (std::string line; std::getline(lines, line);) {
-    const std::size_t equals = line.find('=');
-    if (line.empty() || line[0] == '#' || line[0] == '[' || equals == std::string::npos) continue;
-    directives[line.substr(0, equals)].push_back(line.substr(equals + 1));
-  }
-  return directives;
-}
-
-// The logs are readable by the group varnel: a static user (a dynamic one's state lies under
-// /var/lib/private, which only root enters), a folder of 0750 and files of 0640.
-TEST(PackagedUnit, RunsAsVarnelWithGroupReadableLogs) {
-  const auto directives = UnitDirectives();
-  EXPECT_EQ(directives.count("DynamicUser"), 0u);
-  for (const auto& [name, value] :
-       std::initializer_list<std::pair<const char*, const char*>>{{"User", "varnel"},
-                                                                  {"Group", "varnel"},
-                                                                  {"StateDirectory", "varnel/%i"},
-                                                                  {"StateDirectoryMode", "0750"},
-                                                                  {"UMask", "0027"}}) {
-    const auto found = directives.find(name);
-    EXPECT_TRUE(found != directives.end() && found->second == std::vector<std::string>{value})
-        << name;
-  }
-}
-
 // The sandbox is no weaker than the dynamic user's unit before it, as systemd rates it.
 TEST(PackagedUnit, SandboxExposureIsNoWorseThanBefore) {
   constexpr double kExposureBefore = 1.4;
@@ -225,16 +196,6 @@ TEST(PackagedUnit, SandboxExposureIsNoWorseThanBefore) {
           .match(report);
   ASSERT_TRUE(match.hasMatch()) << report.toStdString();
   EXPECT_LE(match.captured(1).toDouble(), kExposureBefore) << report.toStdString();
-}
-
-TEST(PackagedUsers, SysusersMakesTheUserVarnelWithItsGroup) {
-  std::istringstream lines(ReadFileText(kSourceDir + "/packaging/varnel.sysusers"));
-  std::vector<std::string> entries;
-  for (std::string line; std::getline(lines, line);) {
-    if (!line.empty() && line[0] != '#') entries.push_back(line.substr(0, line.find(" \"")));
-  }
-  // "u" makes the group of the same name too.
-  EXPECT_EQ(entries, std::vector<std::string>{"u varnel -"});
 }
 
 struct ScriptRun {
