@@ -23,33 +23,32 @@ void LoggerConduct::StartCycle(ReadCycle& cycle, uint8_t /*kind*/, int32_t /*fir
   RequestNext(cycle);
 }
 
-void LoggerConduct::RequestNext(ReadCycle& cycle) {
-  cycle.MutableState().ChunkCount = std::min(devicesLeft_, ReadCycle::kMaxChunk);
+template <typename Step>
+bool LoggerConduct::Attempt(ReadCycle& cycle, Step&& step) {
   sending_ = true;
   try {
-    cycle.Part().Endpoint.BindFreshPort(recentPorts_);
+    step();
   } catch (const std::exception& error) {
     sending_ = false;
     GiveUp(cycle, error.what());
-    return;
+    return false;
   }
   sending_ = false;
-  Send(cycle);
+  return true;
+}
+
+void LoggerConduct::RequestNext(ReadCycle& cycle) {
+  cycle.MutableState().ChunkCount = std::min(devicesLeft_, ReadCycle::kMaxChunk);
+  // A new request gets a port of its own; its resends keep it.
+  if (Attempt(cycle, [&] { cycle.Part().Endpoint.BindFreshPort(recentPorts_); })) Send(cycle);
 }
 
 void LoggerConduct::Resend(ReadCycle& cycle) { Send(cycle); }
 
 void LoggerConduct::Send(ReadCycle& cycle) {
   const PollCycle& state = cycle.State();
-  sending_ = true;
-  try {
-    cycle.SendReadRequest(state.DeviceKind, state.ChunkStart, state.ChunkCount);
-  } catch (const std::exception& error) {
-    sending_ = false;
-    GiveUp(cycle, error.what());
-    return;
-  }
-  sending_ = false;
+  Attempt(cycle,
+          [&] { cycle.SendReadRequest(state.DeviceKind, state.ChunkStart, state.ChunkCount); });
 }
 
 void LoggerConduct::GiveUp(ReadCycle& cycle, const std::string& message) {

@@ -48,6 +48,9 @@ class LoggerConduct final : public ReadCycle::Conduct {
   // A new request, from a port of its own.
   void RequestNext(ReadCycle& cycle);
   void Send(ReadCycle& cycle);
+  // Runs a step that sends or binds; an error it throws gives the cycle up.
+  template <typename Step>
+  bool Attempt(ReadCycle& cycle, Step&& step);
   void GiveUp(ReadCycle& cycle, const std::string& message);
   void DropDatagram(ReadCycle& cycle, Drop why, int32_t numberBytes, const std::string& fromIP,
                     int32_t port);
