@@ -15,8 +15,6 @@
 //      closed, its read watch moved.
 // Prints a table and one machine-readable line. Nothing is asserted: these are figures.
 
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -38,6 +36,7 @@
 
 #include "bench/bench_monitor.h"
 #include "bench/bench_options.h"
+#include "bench/bench_support.h"
 #include "logger/unattended_logger.h"
 #include "monitor/clock.h"
 #include "monitor/csv_log.h"
@@ -118,24 +117,6 @@ uint64_t g_requests = 0;  // requests sent by the last run
   return cpu;
 }
 
-// Runs a program to its end; its peak resident memory in KiB, or -1.
-long PeakRssOf(const std::string& program, const std::vector<std::string>& arguments) {
-  std::vector<char*> argv;
-  argv.push_back(const_cast<char*>(program.c_str()));
-  for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  const pid_t child = fork();
-  if (child == 0) {
-    std::freopen("/dev/null", "w", stderr);
-    execv(program.c_str(), argv.data());
-    _exit(127);
-  }
-  int status = 0;
-  rusage usage{};
-  if (child < 0 || wait4(child, &status, 0, &usage) != child) return -1;
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? usage.ru_maxrss : -1;
-}
-
 // Time the main thread of `pid` has run, in ns.
 int64_t ScheduledNs(qint64 pid) {
   std::ifstream stat("/proc/" + std::to_string(pid) + "/schedstat");
@@ -165,7 +146,7 @@ long SystemCallsOf(const std::string& self, const std::vector<std::string>& argu
   std::vector<std::string> command{"/usr/bin/strace", "-f", "-c", "-o", report, self};
   command.insert(command.end(), arguments.begin(), arguments.end());
   if (::access(command[0].c_str(), X_OK) != 0 ||
-      PeakRssOf(command[0], {command.begin() + 1, command.end()}) < 0) {
+      RunForPeakRssKib(command[0], {command.begin() + 1, command.end()}) < 0) {
     return -1;
   }
   std::ifstream lines(report);
@@ -273,9 +254,9 @@ int main(int argc, char** argv) {
 
   // 3. Whole processes, peak resident memory.
   const long loggerRss =
-      PeakRssOf(loggerProgram, {"--config", WriteConfig(dir, port, 1), "--output",
-                                dir.filePath("rss").toStdString(), "--cycles", "3"});
-  const long bareRss = PeakRssOf(bareProgram, {});
+      RunForPeakRssKib(loggerProgram, {"--config", WriteConfig(dir, port, 1), "--output",
+                                       dir.filePath("rss").toStdString(), "--cycles", "3"});
+  const long bareRss = RunForPeakRssKib(bareProgram, {});
   const double rssRatio = bareRss > 0 ? static_cast<double>(loggerRss) / bareRss : 0;
 
   // 4. One row appended, with and without fdatasync, on the folder's file system.

@@ -12,7 +12,8 @@
 //   3. replay: a day of rows (86,400 rows of 100 values) written to a folder before the logger
 //      starts, with the kept position at its start; its drain rate at the subscriber against
 //      the floor's for the same rows, and the worst live latency while it drains;
-//   4. peak resident memory (wait4's ru_maxrss) of the logger draining the day against the
+//   4. peak resident memory (VmHWM, read before it is stopped) of the logger draining the day
+//   against the
 //      same logger's without a backlog (run 1).
 // Prints a table and one machine-readable line. Nothing is asserted: these are figures.
 
@@ -24,7 +25,6 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/inotify.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -101,20 +101,21 @@ pid_t Spawn(const std::vector<std::string>& arguments, const std::string& output
   return pid;
 }
 
-// Stops a child (SIGTERM, then SIGKILL after `boundMs`) and returns its peak resident set.
+// Stops a child (SIGTERM, then SIGKILL after `boundMs`) and returns its peak resident set
+// until then.
 long StopChild(pid_t pid, int boundMs = 10000) {
   auto& children = Children();
   const auto known = std::find(children.begin(), children.end(), pid);
   if (known == children.end()) return 0;  // already stopped and reaped
   children.erase(known);
+  const long peakKib = PeakRssKibOf(pid);
   ::kill(pid, SIGTERM);
-  rusage usage{};
   int status = 0;
-  for (int waited = 0; ::wait4(pid, &status, WNOHANG, &usage) == 0; waited += 10) {
+  for (int waited = 0; ::waitpid(pid, &status, WNOHANG) == 0; waited += 10) {
     if (waited == boundMs) ::kill(pid, SIGKILL);
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  return usage.ru_maxrss;
+  return peakKib;
 }
 
 // Waits for a child that ends by itself.
