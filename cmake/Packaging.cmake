@@ -36,9 +36,10 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Varnel developers <dev@varnel.example.org>"
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://varnel.example.org/)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# The libraries from dpkg-shlibdeps; the font the windows' Japanese captions are drawn in.
+# The libraries from dpkg-shlibdeps; the font the windows' Japanese captions are drawn in; and
+# libmosquitto, which shlibdeps cannot see: a logger that publishes loads it at run time.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS fonts-ipafont-gothic)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-ipafont-gothic, libmosquitto1")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 # postinst makes the logger's user and group, postrm's purge removes a monitor's settings file

@@ -1,7 +1,6 @@
 #include "logger/broker_client.h"
 
 #include <arpa/inet.h>
-#include <mosquitto.h>
 
 #include <QDeadlineTimer>
 #include <QEventLoop>
@@ -13,10 +12,15 @@
 #include <cstring>
 #include <mutex>
 
+#include "logger/mosquitto_library.h"
+
 namespace {
 
 constexpr int kMaxBackoffMs = 60000;
 constexpr int kMiscMs = 500;
+
+// The logger refuses to start when it cannot be loaded, so a session always has it.
+const MosquittoLibrary& Mosq() { return *MosquittoLibrary::Get(); }
 
 // The library wants one init before any session and one cleanup after the last.
 std::mutex libraryMutex;
@@ -34,7 +38,7 @@ BrokerClient::BrokerClient(const MqttConfig& config)
     : config_(config), random_(std::random_device{}()) {
   {
     const std::lock_guard lock(libraryMutex);
-    if (libraryUsers++ == 0) mosquitto_lib_init();
+    if (libraryUsers++ == 0) Mosq().mosquitto_lib_init();
   }
   numericHost_ = Numeric(config_.Host);
   misc_.setInterval(kMiscMs);
@@ -44,34 +48,34 @@ BrokerClient::BrokerClient(const MqttConfig& config)
 }
 
 void BrokerClient::Create() {
-  if (mosq_ != nullptr) mosquitto_destroy(mosq_);
-  mosq_ = mosquitto_new(config_.ClientId.c_str(), /*clean_session=*/false, this);
-  mosquitto_int_option(mosq_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
-  mosquitto_max_inflight_messages_set(mosq_, kMaxInFlight);
-  mosquitto_connect_callback_set(mosq_, &BrokerClient::ConnectCallback);
-  mosquitto_disconnect_callback_set(mosq_, &BrokerClient::DisconnectCallback);
-  mosquitto_publish_callback_set(mosq_, &BrokerClient::PublishCallback);
+  if (mosq_ != nullptr) Mosq().mosquitto_destroy(mosq_);
+  mosq_ = Mosq().mosquitto_new(config_.ClientId.c_str(), /*clean_session=*/false, this);
+  Mosq().mosquitto_int_option(mosq_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+  Mosq().mosquitto_max_inflight_messages_set(mosq_, kMaxInFlight);
+  Mosq().mosquitto_connect_callback_set(mosq_, &BrokerClient::ConnectCallback);
+  Mosq().mosquitto_disconnect_callback_set(mosq_, &BrokerClient::DisconnectCallback);
+  Mosq().mosquitto_publish_callback_set(mosq_, &BrokerClient::PublishCallback);
   const std::string will = R"({"state":"offline"})";
   const std::string statusTopic = config_.Topic + "/status";
-  mosquitto_will_set(mosq_, statusTopic.c_str(), static_cast<int>(will.size()), will.data(), 1,
-                     true);
+  Mosq().mosquitto_will_set(mosq_, statusTopic.c_str(), static_cast<int>(will.size()), will.data(),
+                            1, true);
   if (!config_.Username.empty()) {
-    mosquitto_username_pw_set(mosq_, config_.Username.c_str(),
-                              config_.Password.empty() ? nullptr : config_.Password.c_str());
+    Mosq().mosquitto_username_pw_set(mosq_, config_.Username.c_str(),
+                                     config_.Password.empty() ? nullptr : config_.Password.c_str());
   }
   if (!config_.CAFile.empty()) {
-    mosquitto_tls_set(mosq_, config_.CAFile.c_str(), nullptr,
-                      config_.CertFile.empty() ? nullptr : config_.CertFile.c_str(),
-                      config_.KeyFile.empty() ? nullptr : config_.KeyFile.c_str(), nullptr);
+    Mosq().mosquitto_tls_set(mosq_, config_.CAFile.c_str(), nullptr,
+                             config_.CertFile.empty() ? nullptr : config_.CertFile.c_str(),
+                             config_.KeyFile.empty() ? nullptr : config_.KeyFile.c_str(), nullptr);
   }
 }
 
 BrokerClient::~BrokerClient() {
   if (lookup_.joinable()) lookup_.join();
   DropSocket();
-  if (mosq_ != nullptr) mosquitto_destroy(mosq_);
+  if (mosq_ != nullptr) Mosq().mosquitto_destroy(mosq_);
   const std::lock_guard lock(libraryMutex);
-  if (--libraryUsers == 0) mosquitto_lib_cleanup();
+  if (--libraryUsers == 0) Mosq().mosquitto_lib_cleanup();
 }
 
 void BrokerClient::Start() {
@@ -86,16 +90,16 @@ void BrokerClient::Connect() {
   Create();
   if (numericHost_) {
     state_ = State::kConnecting;
-    const int rc =
-        mosquitto_connect_async(mosq_, config_.Host.c_str(), config_.Port, config_.KeepAlive);
+    const int rc = Mosq().mosquitto_connect_async(mosq_, config_.Host.c_str(), config_.Port,
+                                                  config_.KeepAlive);
     Connecting(rc, errno);
     return;
   }
   state_ = State::kLookingUp;
   if (lookup_.joinable()) lookup_.join();
   lookup_ = std::thread([this] {
-    const int rc =
-        mosquitto_connect_async(mosq_, config_.Host.c_str(), config_.Port, config_.KeepAlive);
+    const int rc = Mosq().mosquitto_connect_async(mosq_, config_.Host.c_str(), config_.Port,
+                                                  config_.KeepAlive);
     const int error = errno;
     QMetaObject::invokeMethod(
         &context_,
@@ -117,7 +121,7 @@ void BrokerClient::Connecting(int rc, int error) {
 }
 
 void BrokerClient::WatchSocket() {
-  const int socket = mosquitto_socket(mosq_);
+  const int socket = Mosq().mosquitto_socket(mosq_);
   if (socket != socket_) {
     DropSocket();
     if (socket < 0) return;
@@ -127,7 +131,7 @@ void BrokerClient::WatchSocket() {
     QObject::connect(reader_.get(), &QSocketNotifier::activated, &context_, [this] { Loop(); });
     QObject::connect(writer_.get(), &QSocketNotifier::activated, &context_, [this] { Loop(); });
   }
-  writer_->setEnabled(mosquitto_want_write(mosq_));
+  writer_->setEnabled(Mosq().mosquitto_want_write(mosq_));
 }
 
 void BrokerClient::DropSocket() {
@@ -143,7 +147,7 @@ void BrokerClient::DropSocket() {
 void BrokerClient::Loop() {
   if (state_ != State::kConnecting && state_ != State::kConnected) return;
   // A zero time-out: the library's own select only polls, so this never waits.
-  const int rc = mosquitto_loop(mosq_, 0, 1);
+  const int rc = Mosq().mosquitto_loop(mosq_, 0, 1);
   const int error = errno;
   if (state_ != State::kConnecting && state_ != State::kConnected) return;
   if (rc != MOSQ_ERR_SUCCESS) {
@@ -182,14 +186,15 @@ std::string BrokerClient::Cause(int rc, int error) const {
     case MOSQ_ERR_CONN_LOST:
       return "the connection was lost";
     default:
-      return mosquitto_strerror(rc);
+      return Mosq().mosquitto_strerror(rc);
   }
 }
 
 void BrokerClient::ConnectCallback(mosquitto*, void* self, int rc) {
   auto* client = static_cast<BrokerClient*>(self);
   if (rc != 0) {
-    client->Lost(std::string("the broker refused the connection: ") + mosquitto_connack_string(rc));
+    client->Lost(std::string("the broker refused the connection: ") +
+                 Mosq().mosquitto_connack_string(rc));
     return;
   }
   client->state_ = State::kConnected;
@@ -213,8 +218,8 @@ int BrokerClient::Publish(const std::string& topic, const std::string& payload, 
                           bool retain) {
   if (state_ != State::kConnected) return -1;
   int mid = 0;
-  const int rc = mosquitto_publish(mosq_, &mid, topic.c_str(), static_cast<int>(payload.size()),
-                                   payload.data(), qos, retain);
+  const int rc = Mosq().mosquitto_publish(
+      mosq_, &mid, topic.c_str(), static_cast<int>(payload.size()), payload.data(), qos, retain);
   if (rc != MOSQ_ERR_SUCCESS) {
     if (rc == MOSQ_ERR_NO_CONN || rc == MOSQ_ERR_CONN_LOST || rc == MOSQ_ERR_ERRNO) {
       Lost(Cause(rc, errno));
@@ -227,7 +232,8 @@ int BrokerClient::Publish(const std::string& topic, const std::string& payload, 
 
 void BrokerClient::FlushFor(int ms) {
   const QDeadlineTimer deadline(ms);
-  while (state_ == State::kConnected && mosquitto_want_write(mosq_) && !deadline.hasExpired()) {
+  while (state_ == State::kConnected && Mosq().mosquitto_want_write(mosq_) &&
+         !deadline.hasExpired()) {
     QEventLoop loop;
     QTimer::singleShot(20, &loop, &QEventLoop::quit);
     loop.exec();
@@ -236,8 +242,8 @@ void BrokerClient::FlushFor(int ms) {
 
 void BrokerClient::Disconnect() {
   if (state_ == State::kConnected) {
-    mosquitto_disconnect(mosq_);
-    mosquitto_loop(mosq_, 0, 1);
+    Mosq().mosquitto_disconnect(mosq_);
+    Mosq().mosquitto_loop(mosq_, 0, 1);
   }
   if (lookup_.joinable()) lookup_.join();
   state_ = State::kStopped;

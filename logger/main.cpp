@@ -9,6 +9,7 @@
 #include "logger/folder_lock.h"
 #include "logger/logger_config.h"
 #include "logger/logger_options.h"
+#include "logger/mosquitto_library.h"
 #include "logger/mqtt_config.h"
 #include "logger/stop_signals.h"
 #include "logger/unattended_logger.h"
@@ -41,6 +42,9 @@ int main(int argc, char** argv) {
   if (!settings) return Refuse(kExitBadSetup, error);
   const auto publish = MqttConfig::Load(options->ConfigPath, &error);
   if (!publish) return Refuse(kExitBadSetup, error);
+  if (!publish->Host.empty() && MosquittoLibrary::Get(&error) == nullptr) {
+    return Refuse(kExitBadSetup, "[MQTT] " + error);
+  }
 
   std::error_code made;
   std::filesystem::create_directories(options->OutputDir, made);
