@@ -293,12 +293,18 @@ TEST_F(LoggerExecutableTest, BadSetupsExitTwoWithOneLineAndSendNothing) {
   WriteFileText(noAddress, "[Setup]\nPortNo=8501\n");
   const std::string badRange = dir_.filePath("range.ini").toStdString();
   WriteFileText(badRange, "[Setup]\nIPAddress=127.0.0.1\nDeviceStart=99999\nDeviceNum=2\n");
+  // A config that publishes, where the only libmosquitto to be found is not a library.
+  const std::string publishing = dir_.filePath("publishing.ini").toStdString();
+  WriteFileText(publishing, ReadFileText(config) + "[MQTT]\nHost=127.0.0.1\nPort=1\n");
+  ASSERT_TRUE(QDir(dir_.path()).mkdir("lib"));
+  WriteFileText(dir_.filePath("lib/libmosquitto.so.1").toStdString(), "");
   const QString c = QString::fromStdString(config);
   // Option errors add the line every Varnel program ends a bad command line with.
   const struct {
     QStringList arguments;
     const char* names;
     bool option;
+    QString libraryPath = {};
   } cases[] = {
       {{}, "--config FILE is required", true},
       {{"--config", c, "--cycles", "0"}, "--cycles", true},
@@ -312,13 +318,18 @@ TEST_F(LoggerExecutableTest, BadSetupsExitTwoWithOneLineAndSendNothing) {
       {{"--config", c, "--output", dir_.filePath("file/logs")},
        "cannot make the output folder",
        false},
+      {{"--config", QString::fromStdString(publishing)},
+       "cannot load libmosquitto",
+       false,
+       dir_.filePath("lib")},
   };
   for (const auto& test : cases) {
     SCOPED_TRACE(test.arguments.join(' ').toStdString());
     ChildProcess logger;
     logger.MergeErrors();
-    ASSERT_TRUE(logger.Start(kLogger, test.arguments, QProcessEnvironment::systemEnvironment(),
-                             dir_.path()));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    if (!test.libraryPath.isEmpty()) environment.insert("LD_LIBRARY_PATH", test.libraryPath);
+    ASSERT_TRUE(logger.Start(kLogger, test.arguments, environment, dir_.path()));
     ASSERT_TRUE(logger.WaitForExit(kRunBoundMs));
     EXPECT_EQ(logger.ExitCode(), 2);
     const std::string output = logger.Output().toStdString();
