@@ -2,11 +2,11 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "base/graphical_session.h"
 #include "base/handler_guard.h"
 #include "ui/app_font.h"
 #include "ui/app_icon.h"
 #include "ui/error_box.h"
-#include "ui/graphical_session.h"
 #include "ui/main_window.h"
 #include "ui/settings_dialog.h"
 #include "ui/version_dialog.h"
@@ -14,13 +14,11 @@
 int main(int argc, char** argv) {
   // The monitor takes no arguments; over SSH without a display it says why it cannot start
   // rather than letting the platform plugin abort.
-  if (!GraphicalSession::Available()) {
+  if (const std::string missing = GraphicalSession::Missing(); !missing.empty()) {
     std::string program = argc > 0 ? std::filesystem::path(argv[0]).filename().string() : "";
     if (program.empty()) program = "varnel";
-    std::fprintf(stderr,
-                 "%s: needs a graphical session (neither DISPLAY nor WAYLAND_DISPLAY is set); "
-                 "varnel-logger logs without one\n",
-                 program.c_str());
+    std::fprintf(stderr, "%s: needs a graphical session (%s); varnel-logger logs without one\n",
+                 program.c_str(), missing.c_str());
     return 1;
   }
   QApplication app(argc, argv);

@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <cstdio>
 
+#include "base/graphical_session.h"
 #include "viewer/viewer_translations.h"
 #include "viewer/viewer_window.h"
 
@@ -31,7 +32,7 @@ int Refuse(const QString& what) {
 }
 
 // Reads the command line without a display, so that --help, --version and bad options work
-// anywhere. Returns an exit code, or -1 to go on with the window.
+// anywhere, then makes sure there is one. Returns an exit code, or -1 to go on with the window.
 int ReadCommandLine(int argc, char** argv, ViewerWindow::Options* options, QString* path) {
   QCoreApplication application(argc, argv);
   NameApplication();
@@ -105,6 +106,13 @@ int ReadCommandLine(int argc, char** argv, ViewerWindow::Options* options, QStri
     options->devices = parser.value(devices).split(QLatin1Char(','), Qt::SkipEmptyParts);
   }
   if (!paths.isEmpty()) *path = paths.first();
+  // Over SSH without a display: one line rather than the platform plugin's abort.
+  if (const std::string missing = GraphicalSession::Missing(); !missing.empty()) {
+    std::fprintf(stderr, "varnel-view: %s\n",
+                 qPrintable(QCoreApplication::translate("main", "needs a graphical session (%1)")
+                                .arg(QString::fromStdString(missing))));
+    return 1;
+  }
   return -1;
 }
 

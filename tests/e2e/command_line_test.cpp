@@ -1,10 +1,11 @@
 // The command-line conventions the four programs share, checked on the real executables:
 // a bad option exits 2 with "<program>: <what is wrong>" and where to look, on stderr only;
-// --help and --version print to stdout and exit 0; the monitor, which takes no arguments,
-// ends with one line when there is no display instead of aborting.
+// --help and --version print to stdout and exit 0; the programs with windows end with one line
+// when there is no display, or one that does not answer, instead of aborting.
 
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
@@ -24,12 +25,15 @@ struct Outcome {
   std::string err;
 };
 
-// Runs the program without a display and without a chosen Qt platform, as over SSH.
-Outcome RunProgram(const QString& program, const QStringList& arguments) {
+// Runs the program without a display (or with `display`, when given) and without a chosen Qt
+// platform, as over SSH.
+Outcome RunProgram(const QString& program, const QStringList& arguments,
+                   const QString& display = {}) {
   QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
   for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
     environment.remove(QString::fromLatin1(name));
   }
+  if (!display.isEmpty()) environment.insert(QStringLiteral("DISPLAY"), display);
   QProcess process;
   process.setProcessEnvironment(environment);
   process.start(program, arguments);
@@ -124,19 +128,52 @@ TEST(CommandLineTest, HelpAndVersionPrintToStdoutAndExitZero) {
   }
 }
 
-// Over SSH: one line on stderr and status 1, with or without arguments, never the platform
-// plugin's abort.
-TEST(CommandLineTest, MonitorWithoutDisplayEndsWithOneLine) {
-  for (const QStringList& arguments : {QStringList{}, QStringList{"--help"}}) {
-    SCOPED_TRACE(arguments.join(' ').toStdString());
-    const Outcome run = RunProgram(QStringLiteral(VARNEL_EXECUTABLE), arguments);
+// Over SSH, or with a display that has gone: one line on stderr and status 1, with or without
+// arguments, never the platform plugin's abort.
+TEST(CommandLineTest, WindowsWithoutADisplayEndWithOneLine) {
+  QString gone;  // a display number no X server listens on
+  for (int n = 900; gone.isEmpty(); ++n) {
+    if (!QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)))
+      gone = QStringLiteral(":%1").arg(n);
+  }
+  const std::string unset = "neither DISPLAY nor WAYLAND_DISPLAY is set";
+  const std::string noAnswer = "cannot connect to the display " + gone.toStdString();
+  const std::string logger = "; varnel-logger logs without one\n";
+  const struct {
+    QString program;
+    QStringList arguments;
+    QString display;
+    std::string err;
+  } cases[] = {
+      {QStringLiteral(VARNEL_EXECUTABLE),
+       {},
+       {},
+       "varnel: needs a graphical session (" + unset + ")" + logger},
+      {QStringLiteral(VARNEL_EXECUTABLE),
+       {"--help"},
+       {},
+       "varnel: needs a graphical session (" + unset + ")" + logger},
+      {QStringLiteral(VARNEL_EXECUTABLE),
+       {},
+       gone,
+       "varnel: needs a graphical session (" + noAnswer + ")" + logger},
+      {QStringLiteral(VARNEL_VIEW_EXECUTABLE),
+       {},
+       {},
+       "varnel-view: needs a graphical session (" + unset + ")\n"},
+      {QStringLiteral(VARNEL_VIEW_EXECUTABLE),
+       {"--no-follow"},
+       gone,
+       "varnel-view: needs a graphical session (" + noAnswer + ")\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.err);
+    const Outcome run = RunProgram(c.program, c.arguments, c.display);
     ASSERT_TRUE(run.finished);
     EXPECT_FALSE(run.crashed);
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err,
-              "varnel: needs a graphical session (neither DISPLAY nor WAYLAND_DISPLAY is set); "
-              "varnel-logger logs without one\n");
+    EXPECT_EQ(run.err, c.err);
   }
 }
 

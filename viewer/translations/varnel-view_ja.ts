@@ -318,6 +318,10 @@
         <translation>%1 を開けません</translation>
     </message>
     <message>
+        <source>needs a graphical session (%1)</source>
+        <translation>グラフィカル セッションが必要です (%1)</translation>
+    </message>
+    <message>
         <source>Try &apos;varnel-view --help&apos; for more information.</source>
         <translation>詳しくは &apos;varnel-view --help&apos; を参照してください。</translation>
     </message>
