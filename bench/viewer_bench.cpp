@@ -16,7 +16,6 @@
 #include <QFile>
 #include <QLineSeries>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <algorithm>
@@ -30,7 +29,7 @@
 #include "bench/bench_child.h"
 #include "bench/bench_options.h"
 #include "bench/bench_support.h"
-#include "bench/plain_log_reader.h"
+#include "bench/open_figures.h"
 #include "monitor/csv_log.h"
 #include "monitor/log_format.h"
 #include "viewer/log_chart_view.h"
@@ -61,11 +60,7 @@ std::string Rows(int first, int count) {
   text.reserve(static_cast<size_t>(count) * 700);
   std::vector<uint16_t> values(kDevices);
   for (int row = first; row < first + count; ++row) {
-    for (int d = 0; d < kDevices; ++d) {
-      const int device = 100 + d;
-      values[static_cast<size_t>(d)] =
-          static_cast<uint16_t>((device * 4099 + row * 13 + d / 8) % 65536);
-    }
+    CounterValues(row, &values);
     const int day = 10 + row / 86400;
     const LocalDateTime stamp{2004, 1, day, (row / 3600) % 24, (row / 60) % 60, row % 60};
     LogFormat::AppendRow(text, stamp, values, false);
@@ -86,15 +81,11 @@ bool WriteLog(const std::string& path) {
 // Child: reads the file once with the floor or the viewer's reader and prints its figures.
 int RunOpenChild(int argc, char** argv, bool viewer, const char* path) {
   QCoreApplication app(argc, argv);
-  long rssBefore = 0;
-  long peak = 0;
-  ResidentKib(&rssBefore, &peak);
-  QElapsedTimer timer;
-  size_t rows = 0;
-  size_t devices = 0;
-  size_t storeBytes = 0;
-  timer.start();
-  if (viewer) {
+  return PrintOpenFigures([&](OpenFigures* figures) {
+    if (!viewer) {
+      *figures = FloorReadAll({QString::fromLocal8Bit(path)});
+      return true;
+    }
     LogColumns columns;
     LogParser parser(&columns);
     LogFollower follower(&parser);
@@ -102,25 +93,11 @@ int RunOpenChild(int argc, char** argv, bool viewer, const char* path) {
     QString error;
     if (!follower.Open(QString::fromLocal8Bit(path), &error)) {
       std::fprintf(stderr, "varnel-viewer-bench: %s\n", qPrintable(error));
-      return 1;
+      return false;
     }
-    while (!follower.CaughtUp()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    rows = columns.RowCount();
-    devices = static_cast<size_t>(columns.DeviceCount());
-    storeBytes = columns.MemoryBytes();
-  } else {
-    FloorColumns columns;
-    rows = FloorRead(path, &columns);
-    devices = columns.values.size();
-    for (const auto& column : columns.values) storeBytes += column.capacity() * sizeof(int32_t);
-    storeBytes += columns.times.capacity() * sizeof(int64_t);
-  }
-  const double ms = static_cast<double>(timer.nsecsElapsed()) / 1e6;
-  long rss = 0;
-  ResidentKib(&rss, &peak);
-  std::printf("ms=%.3f rows=%zu devices=%zu peak_delta_kib=%ld store_kib=%zu\n", ms, rows, devices,
-              peak - rssBefore, storeBytes / 1024);
-  return 0;
+    *figures = WaitCaughtUp(follower, columns);
+    return true;
+  });
 }
 
 // Child: the window offscreen, opened on the file, then rows appended while it follows.
@@ -201,12 +178,6 @@ int RunFollowChild(int argc, char** argv, const char* path, int samples) {
   return 0;
 }
 
-// key=value pairs of a child's line.
-double Field(const QString& line, const char* key) {
-  const QRegularExpression pattern(QStringLiteral("(?:^| )%1=([-0-9.]+)").arg(QLatin1String(key)));
-  return pattern.match(line).captured(1).toDouble();
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -257,11 +228,11 @@ int main(int argc, char** argv) {
                            {QStringLiteral("--child"), QLatin1String(kind), log}, 300'000, &line))
         return 1;
       const bool reader = std::strcmp(kind, "reader") == 0;
-      (reader ? readerMs : floorMs).push_back(Field(line, "ms"));
-      (reader ? readerPeakMib : floorPeakMib).push_back(Field(line, "peak_delta_kib") / 1024);
+      (reader ? readerMs : floorMs).push_back(LineField(line, "ms"));
+      (reader ? readerPeakMib : floorPeakMib).push_back(LineField(line, "peak_delta_kib") / 1024);
       if (reader) {
-        storeMib = Field(line, "store_kib") / 1024;
-        rows = Field(line, "rows");
+        storeMib = LineField(line, "store_kib") / 1024;
+        rows = LineField(line, "rows");
       }
     }
   }
@@ -294,19 +265,20 @@ int main(int argc, char** argv) {
               kTargetMemoryRatio);
   std::printf("  %-40s %10.1f\n", "column store (MiB)", storeMib);
   std::printf("\n  window, offscreen, 1200 x 700:\n");
-  std::printf("  %-40s %10.1f ms\n", "open to the chart drawn", Field(followLine, "open_ms"));
-  std::printf("  %-40s %10.1f MiB\n", "resident after open", Field(followLine, "rss_kib") / 1024);
+  std::printf("  %-40s %10.1f ms\n", "open to the chart drawn", LineField(followLine, "open_ms"));
+  std::printf("  %-40s %10.1f MiB\n", "resident after open",
+              LineField(followLine, "rss_kib") / 1024);
   std::printf("  %-40s %10.1f ms   (median of %d)\n", "100 appended rows to the chart painted",
-              Field(followLine, "follow_median_ms"), options.followSamples);
-  std::printf("  %-40s %10.1f ms\n", "  slowest", Field(followLine, "follow_max_ms"));
+              LineField(followLine, "follow_median_ms"), options.followSamples);
+  std::printf("  %-40s %10.1f ms\n", "  slowest", LineField(followLine, "follow_max_ms"));
   std::printf("  %-40s %10.0f of %.0f pixel columns\n", "points of one series, whole day",
-              Field(followLine, "points"), Field(followLine, "columns"));
+              LineField(followLine, "points"), LineField(followLine, "columns"));
   std::printf(
       "viewer_open_ms=%.1f floor_open_ms=%.1f open_ratio=%.2f viewer_peak_mib=%.1f "
       "floor_peak_mib=%.1f values_mib=%.1f memory_ratio=%.2f window_open_ms=%.1f "
       "follow_median_ms=%.1f follow_max_ms=%.1f\n",
       reader, floor, openRatio, readerPeak, floorPeak, valuesMib, memoryRatio,
-      Field(followLine, "open_ms"), Field(followLine, "follow_median_ms"),
-      Field(followLine, "follow_max_ms"));
+      LineField(followLine, "open_ms"), LineField(followLine, "follow_median_ms"),
+      LineField(followLine, "follow_max_ms"));
   return 0;
 }

@@ -12,11 +12,9 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
@@ -29,7 +27,7 @@
 #include "bench/bench_child.h"
 #include "bench/bench_options.h"
 #include "bench/bench_support.h"
-#include "bench/plain_log_reader.h"
+#include "bench/open_figures.h"
 #include "monitor/csv_log.h"
 #include "monitor/log_format.h"
 #include "viewer/folder_follower.h"
@@ -55,11 +53,7 @@ bool WriteDay(const QString& path, int day) {
   const QDate date = kFirstDay.addDays(day);
   std::vector<uint16_t> values(kDevices);
   for (int second = 0; second < kDayRows; ++second) {
-    const int row = day * kDayRows + second;
-    for (int d = 0; d < kDevices; ++d) {
-      values[static_cast<size_t>(d)] =
-          static_cast<uint16_t>(((100 + d) * 4099 + row * 13 + d / 8) % 65536);
-    }
+    CounterValues(day * kDayRows + second, &values);
     const LocalDateTime stamp{date.year(),   date.month(),       date.day(),
                               second / 3600, (second / 60) % 60, second % 60};
     LogFormat::AppendRow(text, stamp, values, false);
@@ -80,16 +74,11 @@ int RunOpenChild(int argc, char** argv, bool viewer, const QString& folder) {
        QDir(folder).entryInfoList({QStringLiteral("*.csv")}, QDir::Files, QDir::Name)) {
     files.append(file.absoluteFilePath());
   }
-  long rssBefore = 0;
-  long peak = 0;
-  ResidentKib(&rssBefore, &peak);
-  QElapsedTimer timer;
-  size_t rows = 0;
-  size_t devices = 0;
-  size_t storeBytes = 0;
-  int filesRead = 0;
-  timer.start();
-  if (viewer) {
+  return PrintOpenFigures([&](OpenFigures* figures) {
+    if (!viewer) {
+      *figures = FloorReadAll(files);
+      return true;
+    }
     LogColumns columns;
     LogParser parser(&columns);
     LogFollower follower(&parser);
@@ -98,35 +87,11 @@ int RunOpenChild(int argc, char** argv, bool viewer, const QString& folder) {
     QString error;
     if (!days.Open(folder, LogFolder::Span::Days(kDays, days.Today()), &error)) {
       std::fprintf(stderr, "varnel-viewer-week-bench: %s\n", qPrintable(error));
-      return 1;
+      return false;
     }
-    while (!follower.CaughtUp()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    rows = columns.RowCount();
-    devices = static_cast<size_t>(columns.DeviceCount());
-    storeBytes = columns.MemoryBytes();
-    filesRead = static_cast<int>(follower.Paths().size());
-  } else {
-    FloorColumns columns;
-    for (const QString& file : files) {
-      rows = FloorRead(QFile::encodeName(file).constData(), &columns);
-      ++filesRead;
-    }
-    devices = columns.values.size();
-    for (const auto& column : columns.values) storeBytes += column.capacity() * sizeof(int32_t);
-    storeBytes += columns.times.capacity() * sizeof(int64_t);
-  }
-  const double ms = static_cast<double>(timer.nsecsElapsed()) / 1e6;
-  long rss = 0;
-  ResidentKib(&rss, &peak);
-  std::printf("ms=%.3f rows=%zu devices=%zu files=%d peak_delta_kib=%ld store_kib=%zu\n", ms, rows,
-              devices, filesRead, peak - rssBefore, storeBytes / 1024);
-  return 0;
-}
-
-// key=value pairs of a child's line.
-double Field(const QString& line, const char* key) {
-  const QRegularExpression pattern(QStringLiteral("(?:^| )%1=([-0-9.]+)").arg(QLatin1String(key)));
-  return pattern.match(line).captured(1).toDouble();
+    *figures = WaitCaughtUp(follower, columns);
+    return true;
+  });
 }
 
 }  // namespace
@@ -179,12 +144,12 @@ int main(int argc, char** argv) {
                            &line))
         return 1;
       const bool viewer = std::strcmp(kind, "viewer") == 0;
-      (viewer ? viewerMs : floorMs).push_back(Field(line, "ms"));
-      (viewer ? viewerPeakMib : floorPeakMib).push_back(Field(line, "peak_delta_kib") / 1024);
+      (viewer ? viewerMs : floorMs).push_back(LineField(line, "ms"));
+      (viewer ? viewerPeakMib : floorPeakMib).push_back(LineField(line, "peak_delta_kib") / 1024);
       if (viewer) {
-        storeMib = Field(line, "store_kib") / 1024;
-        rows = Field(line, "rows");
-        files = Field(line, "files");
+        storeMib = LineField(line, "store_kib") / 1024;
+        rows = LineField(line, "rows");
+        files = LineField(line, "files");
       }
     }
   }
