@@ -190,8 +190,10 @@ inline bool WaitForRows(ChildProcess& subscriber, std::size_t count, int boundMs
 }
 
 // Every row of the folder's logs arrived with its values; first copies of live rows and of
-// replayed rows each come in log order. Returns the number of duplicates.
-inline int ExpectEveryRowArrived(const std::vector<Received>& received, const std::string& folder) {
+// replayed rows each come in log order. Returns the number of duplicates; the rows that came
+// again go to `repeated`, when given.
+inline int ExpectEveryRowArrived(const std::vector<Received>& received, const std::string& folder,
+                                 std::vector<std::pair<std::string, int>>* repeated = nullptr) {
   std::map<std::pair<std::string, int>, std::string> sent;
   int duplicates = 0;
   std::pair<std::string, int> lastLive;
@@ -200,6 +202,7 @@ inline int ExpectEveryRowArrived(const std::vector<Received>& received, const st
     const auto key = std::make_pair(r.file, r.row);
     if (!sent.emplace(key, r.line).second) {
       ++duplicates;
+      if (repeated != nullptr) repeated->push_back(key);
       continue;
     }
     auto& last = r.replay ? lastReplay : lastLive;
