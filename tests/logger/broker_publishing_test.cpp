@@ -125,6 +125,8 @@ TEST_F(BrokerPublishingTest, LoggerKilledDuringAReplayResumesWithoutLoss) {
   ::kill(static_cast<pid_t>(logger.Pid()), SIGTERM);
   ASSERT_TRUE(logger.WaitForExit(kBoundMs));
   EXPECT_NE(logger.Output().indexOf(" 0 rows unsent"), -1) << logger.Output().toStdString();
+  // Every row the broker took is on its way to the subscriber.
+  ASSERT_TRUE(WaitForRows(subscriber, CsvRows().size()));
   // Resumed from the kept position: only rows from it on can come twice, however late the
   // killed logger's last messages arrive.
   std::vector<std::pair<std::string, int>> repeated;
