@@ -52,10 +52,10 @@ struct PosixSocketApi::Watch {
   QPointer<NotifyWindow> window;  // null while notifications are stopped
   std::uint32_t message = 0;
 
-  bool holding = false;  // a datagram was announced and RecvFrom has not taken it yet
-  std::unique_ptr<char[]> bytes = std::make_unique_for_overwrite<char[]>(kMaxDatagram);
-  ssize_t size = 0;  // its whole length
-  int error = 0;     // errno of a failed receive; then size is -1
+  bool holding = false;           // a datagram was announced and RecvFrom has not taken it yet
+  std::unique_ptr<char[]> bytes;  // kMaxDatagram bytes
+  ssize_t size = 0;               // its whole length
+  int error = 0;                  // errno of a failed receive; then size is -1
   sockaddr_in from{};
   socklen_t fromLength = 0;
 
@@ -217,9 +217,21 @@ int PosixSocketApi::Bind(SocketHandle handle, const SockAddrIn& address) {
   return 0;
 }
 
+std::unique_ptr<char[]> PosixSocketApi::TakeBuffer() {
+  if (spareBytes_) return std::move(spareBytes_);
+  return std::make_unique_for_overwrite<char[]>(Watch::kMaxDatagram);
+}
+
+void PosixSocketApi::DropWatch(SocketHandle handle) {
+  const auto found = watches_.find(handle);
+  if (found == watches_.end()) return;
+  if (found->second) spareBytes_ = std::move(found->second->bytes);
+  watches_.erase(found);
+}
+
 int PosixSocketApi::CloseSocket(SocketHandle handle) {
   if (!IsOpen(handle)) return Fail(kWsaENotSock);
-  watches_.erase(handle);
+  DropWatch(handle);
   open_.erase(handle);
   if (::close(static_cast<int>(handle)) != 0) return FailFromErrno();
   return 0;
@@ -336,6 +348,7 @@ int PosixSocketApi::AsyncSelect(SocketHandle handle, NotifyWindow& window, std::
   }
   if (!watch) {
     watch = std::make_unique<Watch>();
+    watch->bytes = TakeBuffer();
     watch->notifier = std::make_unique<Watch::Notifier>(*this, *watch, handle);
   }
   watch->window = &window;

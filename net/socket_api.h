@@ -23,6 +23,7 @@ inline constexpr int kSolSocket = 0xFFFF;
 inline constexpr int kSoDontLinger = 0xFF7F;
 inline constexpr int kAfInet = 2;
 inline constexpr int kSockDgram = 2;
+inline constexpr std::uint32_t kInaddrAny = 0;
 inline constexpr std::uint32_t kInaddrNone = 0xFFFFFFFF;
 
 // Error numbers.

@@ -121,7 +121,9 @@ void TUDPEndpoint::BindFreshPort(RecentPorts& recent) {
   };
   SockAddrIn any{};
   any.family = kAfInet;
-  any.address = api_.InetAddr("0.0.0.0");
+  // Not converted from text: that would displace the controller's address from the layer's
+  // conversion cache at every request.
+  any.address = kInaddrAny;
   for (int attempt = 0; attempt < kFreshPortTries; ++attempt) {
     const SocketHandle handle = api_.Socket(kAfInet, kSockDgram, 0);
     if (handle == kInvalidSocket) fail();
