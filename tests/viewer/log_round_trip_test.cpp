@@ -68,8 +68,9 @@ class LogRoundTripTest : public ::testing::TestWithParam<bool> {
   QTemporaryDir dir_;
 };
 
-// The monitor's way: header, then each row's values piece by piece and its line end.
-TEST_P(LogRoundTripTest, MonitorsLogReadsBackValueForValue) {
+// The monitor's way (header, then each row's values piece by piece and its line end) and the
+// logger's (whole rows in one append), each into a log of its own.
+TEST_P(LogRoundTripTest, MonitorsAndLoggersLogsReadBackValueForValue) {
   const bool unsignedValues = GetParam();
   ASSERT_TRUE(dir_.isValid());
   const QString path = dir_.filePath(QString::fromStdString(LogFormat::FileName(kRows[0].stamp)));
@@ -82,19 +83,14 @@ TEST_P(LogRoundTripTest, MonitorsLogReadsBackValueForValue) {
     log.EndRow();
   }
   ExpectReadBack(ReadAll(path), unsignedValues);
-}
 
-// The logger's way: whole rows in one append.
-TEST_P(LogRoundTripTest, LoggersLogReadsBackValueForValue) {
-  const bool unsignedValues = GetParam();
-  ASSERT_TRUE(dir_.isValid());
-  const QString path = dir_.filePath(QString::fromStdString(LogFormat::FileName(kRows[0].stamp)));
+  const QString whole = dir_.filePath(QStringLiteral("whole.csv"));
   std::string header;
   CsvLog::AppendHeaderText(header, 0, 100, 3);
   std::string rows;
   for (const Row& row : kRows) CsvLog::AppendRowText(rows, row.stamp, row.values, unsignedValues);
-  CsvLog(path.toStdString()).AppendRows(header, false, rows, false);
-  ExpectReadBack(ReadAll(path), unsignedValues);
+  CsvLog(whole.toStdString()).AppendRows(header, false, rows, false);
+  ExpectReadBack(ReadAll(whole), unsignedValues);
 }
 
 INSTANTIATE_TEST_SUITE_P(SignedAndUnsigned, LogRoundTripTest, ::testing::Bool(),
