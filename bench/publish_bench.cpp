@@ -379,6 +379,16 @@ void WriteDay(const std::string& path, int rows) {
   }
 }
 
+// The whole process's run time per row (µs) over the next `rows` rows it appends to `dir`.
+double CpuPerRowUs(pid_t pid, AppendWatcher& watcher, const std::string& dir, long rows) {
+  const int64_t cpu0 = ProcessRunNs(pid);
+  const long row0 = watcher.RowsIn(dir);
+  WaitFor([&] { return watcher.RowsIn(dir) >= row0 + rows; }, static_cast<int>(rows + 10) * 1000);
+  const int64_t cpu1 = ProcessRunNs(pid);
+  const long done = watcher.RowsIn(dir) - row0;
+  return done > 0 ? static_cast<double>(cpu1 - cpu0) / 1000.0 / static_cast<double>(done) : 0;
+}
+
 // Append-to-receipt latencies (µs) of the first-seen non-replayed rows of `topic`, from row
 // `from` on, received up to `untilNs` (0: all).
 std::vector<double> Latencies(const std::vector<Subscriber::Receipt>& receipts,
@@ -493,12 +503,7 @@ int main(int argc, char** argv) {
              floorDir + "/floor.csv"},
             tmp + "/floor-live.log");
   if (!WaitFor([&] { return watcher.RowsIn(liveDir) >= kWarm; }, 15000)) Fail("no live rows");
-  const int64_t liveCpu0 = ProcessRunNs(live);
-  const long liveRow0 = watcher.RowsIn(liveDir);
-  WaitFor([&] { return watcher.RowsIn(liveDir) >= liveRow0 + o.liveRows; },
-          (o.liveRows + 10) * 1000);
-  const int64_t liveCpu1 = ProcessRunNs(live);
-  const long liveRows = watcher.RowsIn(liveDir) - liveRow0;
+  const double liveCpuUs = CpuPerRowUs(live, watcher, liveDir, o.liveRows);
   WaitChild(floorLive);
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   const long liveRssKib = StopChild(live);
@@ -512,12 +517,7 @@ int main(int argc, char** argv) {
       Spawn({logger, "--config", tmp + "/plain.ini", "--output", plainDir, "--sync", "none"},
             tmp + "/plain.log");
   if (!WaitFor([&] { return watcher.RowsIn(plainDir) >= kWarm; }, 15000)) Fail("no plain rows");
-  const int64_t plainCpu0 = ProcessRunNs(plain);
-  const long plainRow0 = watcher.RowsIn(plainDir);
-  WaitFor([&] { return watcher.RowsIn(plainDir) >= plainRow0 + o.plainRows; },
-          (o.plainRows + 10) * 1000);
-  const int64_t plainCpu1 = ProcessRunNs(plain);
-  const long plainRows = watcher.RowsIn(plainDir) - plainRow0;
+  const double plainCpuUs = CpuPerRowUs(plain, watcher, plainDir, o.plainRows);
   StopChild(plain);
 
   // 3: the floor drains the day's rows as fast as the window lets.
@@ -547,8 +547,6 @@ int main(int argc, char** argv) {
   const Summary during =
       Summarize(Latencies(receipts, watcher, "bench/replay/rows", 1, productLast));
 
-  const double liveCpuUs = liveRows > 0 ? (liveCpu1 - liveCpu0) / 1000.0 / liveRows : 0;
-  const double plainCpuUs = plainRows > 0 ? (plainCpu1 - plainCpu0) / 1000.0 / plainRows : 0;
   const auto ratio = [](double a, double b) { return b > 0 ? a / b : 0; };
   std::printf(
       "\n| Publishing figure | Logger | Floor (plain libmosquitto client) | Ratio (target) |\n");
