@@ -74,16 +74,18 @@ LogRowReader::Result LogRowReader::Next(Row* row, const std::optional<LogPositio
       }
       return Result::kWait;  // unreadable for now: tried again later
     }
-    // The chunk must start at the position; anything before it is consumed.
     if (position_.Offset < chunkOffset_ || position_.Offset > chunkOffset_ + chunk_.size()) {
       chunk_.clear();
       chunkOffset_ = position_.Offset;
-    } else {
-      chunk_.erase(0, position_.Offset - chunkOffset_);
-      chunkOffset_ = position_.Offset;
     }
-    std::size_t newline = chunk_.find('\n');
+    // The rows already read stay in front of the chunk until more must be read: dropping them
+    // at every row would move the rest of the chunk each time.
+    std::size_t start = position_.Offset - chunkOffset_;
+    std::size_t newline = chunk_.find('\n', start);
     while (newline == std::string::npos) {
+      chunk_.erase(0, start);
+      chunkOffset_ = position_.Offset;
+      start = 0;
       const std::size_t before = chunk_.size();
       chunk_.resize(before + kChunkBytes);
       const ssize_t got = ::pread(fd_, chunk_.data() + before, kChunkBytes,
@@ -105,8 +107,8 @@ LogRowReader::Result LogRowReader::Next(Row* row, const std::optional<LogPositio
       if (!Advance()) return end_ ? Result::kEnd : Result::kWait;
       continue;
     }
-    const std::size_t length = newline + 1;
-    std::string_view line(chunk_.data(), newline);
+    const std::size_t length = newline + 1 - start;
+    std::string_view line(chunk_.data() + start, newline - start);
     if (line.ends_with('\r')) line.remove_suffix(1);
     const LogPosition at = position_;
     position_.Offset += length;
