@@ -29,6 +29,17 @@ std::string TagValue(std::string_view text) {
   return out;
 }
 
+// "2026-12-09T10:00:01+09:00" from a stamp already read and its UTC offset in seconds.
+std::string IsoText(std::string_view stamp, int64_t offset) {
+  const int64_t minutes = (offset < 0 ? -offset : offset) / 60;
+  char zone[16];
+  std::snprintf(zone, sizeof zone, "%c%02d:%02d", offset < 0 ? '-' : '+', int(minutes / 60),
+                int(minutes % 60));
+  std::string text(stamp);
+  text[10] = 'T';
+  return text + zone;
+}
+
 }  // namespace
 
 RowPayload::RowPayload(MqttConfig::Payload format, std::vector<std::string> devices,
@@ -64,13 +75,7 @@ std::string RowPayload::IsoStamp(std::string_view stamp) {
   int64_t epoch = 0;
   int64_t offset = 0;
   if (!ParseStamp(stamp, &epoch, &offset)) return {};
-  const int64_t minutes = (offset < 0 ? -offset : offset) / 60;
-  char zone[16];
-  std::snprintf(zone, sizeof zone, "%c%02d:%02d", offset < 0 ? '-' : '+', int(minutes / 60),
-                int(minutes % 60));
-  std::string text(stamp);
-  text[10] = 'T';
-  return text + zone;
+  return IsoText(stamp, offset);
 }
 
 std::string RowPayload::JsonString(std::string_view text) {
@@ -99,13 +104,20 @@ std::optional<std::string> RowPayload::Make(std::string_view line, const std::st
   if (!ParseStamp(stamp, &epoch, &offset)) return std::nullopt;
   std::string_view rest = line.substr(kStampLength);
   std::string out;
-  out.reserve(line.size() * 2 + 16 * devices_.size());
+  out.reserve(line.size() * 2 + 16 * devices_.size() + file.size() + 96);
   if (format_ == MqttConfig::Payload::kJson) {
-    out = "{\"time\":\"" + IsoStamp(stamp) + "\",\"file\":" + JsonString(file) +
-          ",\"row\":" + std::to_string(row) + ",\"replay\":" + (replay ? "true" : "false") +
-          ",\"values\":{";
+    // The stamp is read once a row: each reading asks the time zone again.
+    out += "{\"time\":\"";
+    out += IsoText(stamp, offset);
+    out += "\",\"file\":";
+    out += JsonString(file);
+    out += ",\"row\":";
+    out += std::to_string(row);
+    out += replay ? ",\"replay\":true" : ",\"replay\":false";
+    out += ",\"values\":{";
   } else {
-    out = measurement_ + ' ';
+    out += measurement_;
+    out += ' ';
   }
   for (std::size_t i = 0; i < devices_.size(); ++i) {
     if (rest.empty() || rest[0] != ',') return std::nullopt;
