@@ -272,7 +272,6 @@ void RowPublisher::PublishStatus() {
   const std::string status = "{\"state\":\"online\",\"conditions\":[" + conditions +
                              "],\"unsent\":" + std::to_string(unsent_) + ",\"oldest\":" +
                              (oldest.empty() ? "null" : RowPayload::JsonString(oldest)) + "}";
-  lastStatusUnsent_ = unsent_;
   client_->Publish(topicStatus_, status, 1, true);
 }
 

@@ -104,7 +104,6 @@ class RowPublisher {
   std::vector<int> early_;  // acknowledged inside Publish
   uint64_t published_ = 0;
   uint64_t unsent_ = 0;
-  uint64_t lastStatusUnsent_ = 0;
   std::string topicRows_;
   std::string topicStatus_;
   std::string topicMeta_;
