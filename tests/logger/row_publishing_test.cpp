@@ -139,9 +139,11 @@ TEST_F(RowPublishingTest, ReaderWalksTheLogsOldestFirstAndReportsARemovedFile) {
 TEST_F(RowPublishingTest, PositionSurvivesARoundTripAndIgnoresAStrangeFile) {
   const PublishPosition position(folder_);
   EXPECT_TRUE(position.Load().empty());
-  const std::vector<PublishPosition::Stretch> saved = {
-      {{"2026-01-01 00-00-00.csv", 30, 2}, LogPosition{"2026-01-02 00-00-00.csv", 0, 1}},
-      {{"2026-01-02 00-00-00.csv", 99, 4}, std::nullopt}};
+  // Filled in one by one: GCC 12 at -O2 takes the nested list for uninitialised strings.
+  std::vector<PublishPosition::Stretch> saved(2);
+  saved[0].From = {"2026-01-01 00-00-00.csv", 30, 2};
+  saved[0].End = LogPosition{"2026-01-02 00-00-00.csv", 0, 1};
+  saved[1].From = {"2026-01-02 00-00-00.csv", 99, 4};
   std::string error;
   ASSERT_TRUE(position.Save(saved, &error)) << error;
   const auto loaded = position.Load();
